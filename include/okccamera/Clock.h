@@ -1,0 +1,54 @@
+// The one clock that every sleep and tick count of the camera code goes through.
+//
+// Users get the real steady clock. Tests and demonstrations may install a fast
+// clock: time then runs `speedup` times faster for everything that asks this
+// clock (the camera code and the simulated cameras alike), so a two-minute long
+// exposure passes in a fraction of a second while the order of events stays
+// the same. Waits on I/O completion are not scaled: they belong to the device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace okc::platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since an arbitrary start; never goes back.
+  virtual uint64_t NowMs() = 0;
+  // Blocks the calling thread for `ms` milliseconds of this clock.
+  virtual void SleepMs(uint64_t ms) = 0;
+};
+
+// The real steady clock.
+class RealClock final : public Clock {
+ public:
+  uint64_t NowMs() override;
+  void SleepMs(uint64_t ms) override;
+};
+
+// Runs `speedup` times faster than the real clock; starts at the real time of its creation.
+class FastClock final : public Clock {
+ public:
+  explicit FastClock(double speedup);
+  uint64_t NowMs() override;
+  void SleepMs(uint64_t ms) override;
+  double Speedup() const { return speedup_; }
+
+ private:
+  double speedup_;
+  uint64_t startRealUs_;
+  uint64_t startMs_;
+};
+
+// The clock in force. The real clock unless a host installed another.
+Clock& ActiveClock();
+// Installs a clock for the whole process; null goes back to the real clock.
+void UseClock(std::shared_ptr<Clock> clock);
+
+// Shorthands for the camera code.
+inline uint64_t TickCountMs() { return ActiveClock().NowMs(); }
+inline void SleepMs(uint64_t ms) { ActiveClock().SleepMs(ms); }
+
+}  // namespace okc::platform

@@ -1,0 +1,155 @@
+// Simulated cameras: virtual devices that stand behind the same driver seam as
+// real cameras (UsbDriver.h), so hosts and tests can run without hardware.
+//
+//   auto bus = okc::sim::InstallSimulator();     // from now on the library sees only simulated cameras
+//   auto cam = bus->Attach(okc::sim::Model::TAVC);
+//   ... use the library ...
+//   cam->Requests();                             // every vendor request the camera received
+//
+// Each SimCamera plays the camera's USB controller: it answers the standard
+// descriptor requests from its descriptors, and the vendor requests of the
+// camera protocol from its state (sensor register file, firmware version,
+// guide outputs, EEPROM, SPI flash, boot-loader RAM), and it serves queued
+// bulk IN transfers from its byte stream.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "okccamera/UsbDriver.h"
+
+namespace okc::sim {
+
+// The nine camera models, in the order their classes are enumerated.
+enum class Model { TAVM, TAVC, RENM, SELC, SELM, PIMC, DORC, TAVM_U, TAVC_U };
+constexpr int kModelCount = 9;
+
+uint16_t ProductIdOf(Model model);
+// "TAVC", "TAVM-U", ... ; the form ParseModel accepts (case-insensitive, "_" for "-" too).
+const char* ShortNameOf(Model model);
+std::optional<Model> ParseModel(std::string_view name);
+bool IsUsb3Model(Model model);  // TAVC-U and TAVM-U
+
+// How a simulated device presents itself. The defaults are a genuine camera of
+// the model; tests change them to present foreign or faulty devices.
+struct SimDeviceOptions {
+  Model model = Model::TAVC;
+  // The class (product ID) the device is listed under; 0: the model's own.
+  uint16_t classProductId = 0;
+  // Identity in the device descriptor; 0: the camera vendor / the model's product ID.
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  std::string manufacturer = "YRA Optics";
+  std::string product;       // empty: "OKC" + short model name
+  std::string serialNumber;  // empty: a serial number unique on this bus
+  std::vector<uint16_t> languages = {0x0409};
+  uint8_t firmwareVersion = 3;
+  // Plays the FX3 boot loader instead of the camera firmware (answers A0 probes, RAM loads).
+  bool bootLoaderMode = false;
+};
+
+// One vendor or standard request as the controller received it.
+struct LoggedRequest {
+  uint8_t requestType = 0;  // the bmRequestType byte
+  uint8_t request = 0;
+  bool in = false;
+  uint16_t value = 0;
+  uint16_t index = 0;
+  std::vector<uint8_t> data;  // OUT: the data sent; IN: the data answered
+  uint64_t timeMs = 0;        // platform clock when it arrived
+  bool IsVendor() const { return ((requestType >> 5) & 3) == 2; }
+};
+
+// A guide pulse seen on the port: B0 switched the output on, B1 off.
+struct GuidePulse {
+  uint16_t direction = 0;
+  uint64_t onMs = 0;
+  uint64_t offMs = 0;  // 0 while still on
+};
+
+class SimCamera {
+ public:
+  virtual ~SimCamera() = default;
+
+  virtual const SimDeviceOptions& Options() const = 0;
+  virtual Model GetModel() const = 0;
+
+  // --- descriptors (tests may replace one to present a faulty device) ---
+  // Raw descriptor as served for GET_DESCRIPTOR(type, index); empty if absent.
+  virtual std::vector<uint8_t> Descriptor(uint8_t type, uint8_t index) const = 0;
+  virtual void OverrideDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes) = 0;
+
+  // --- controller state ---
+  virtual uint16_t Register(uint16_t address) const = 0;
+  virtual void SetRegister(uint16_t address, uint16_t value) = 0;
+  virtual uint8_t RegisterByte(uint16_t address) const = 0;
+  virtual void SetFirmwareVersion(uint8_t version) = 0;
+  virtual bool Streaming() const = 0;           // after A9, until AA
+  virtual bool SixteenBitSamples() const = 0;   // after AC, until AB
+  virtual bool InLongExposure() const = 0;      // after AE, until AF
+  virtual void SetUsb3Host(bool yes) = 0;       // what B4 answers
+  virtual uint32_t TransferCount() const = 0;   // last B5 value << 16 | index
+  virtual std::vector<GuidePulse> GuidePulses() const = 0;
+
+  // Boot-loader RAM (A0 in boot-loader mode), EEPROM (BA/BB), SPI flash (C2/C3/C4).
+  virtual std::vector<uint8_t> ReadRam(uint32_t address, size_t length) const = 0;
+  virtual std::optional<uint32_t> EntryPoint() const = 0;  // set by the zero-length A0 jump
+  virtual std::vector<uint8_t> ReadEeprom(uint16_t deviceSelect, uint32_t address, size_t length) const = 0;
+  virtual std::vector<uint8_t> ReadFlash(uint32_t address, size_t length) const = 0;
+  virtual void WriteFlash(uint32_t address, const std::vector<uint8_t>& bytes) = 0;
+
+  // --- request log ---
+  virtual std::vector<LoggedRequest> Requests() const = 0;
+  // Vendor requests only, optionally only those with the given code.
+  virtual std::vector<LoggedRequest> VendorRequests(std::optional<uint8_t> code = std::nullopt) const = 0;
+  virtual void ClearRequests() = 0;
+
+  // --- bulk IN stream ---
+  // Appends a chunk to the stream of the bulk IN endpoint. A queued transfer
+  // completes when its buffer is full or the chunk it is reading ends (the
+  // chunk's end acts as the short packet that ends a frame).
+  virtual void PushBulkData(std::vector<uint8_t> chunk) = 0;
+  virtual size_t PendingBulkBytes() const = 0;
+  virtual uint32_t BulkTransferSize() const = 0;  // last SetTransferSize of the bulk endpoint
+
+  // --- faults ---
+  // Control requests are taken but never answered, until aborted.
+  virtual void SetControlNoAnswer(bool on) = 0;
+  // Control requests with this code are stalled (fail) instead of answered.
+  virtual void SetStallRequest(std::optional<uint8_t> code) = 0;
+  // The device vanishes: pending transfers fail, new ones fail, it leaves the bus listing.
+  virtual void Unplug() = 0;
+  virtual bool Unplugged() const = 0;
+  // Counts port resets and re-enumerations asked for.
+  virtual int PortResets() const = 0;
+  virtual int PortCycles() const = 0;
+};
+
+// The simulated bus: a UsbDriver that lists and opens the attached SimCameras.
+class SimBus : public usb::UsbDriver {
+ public:
+  virtual std::shared_ptr<SimCamera> Attach(const SimDeviceOptions& options) = 0;
+  std::shared_ptr<SimCamera> Attach(Model model) {
+    SimDeviceOptions o;
+    o.model = model;
+    return Attach(o);
+  }
+  // Removes a camera from the bus as if unplugged.
+  virtual void Detach(const std::shared_ptr<SimCamera>& camera) = 0;
+  // Attached cameras in plug order.
+  virtual std::vector<std::shared_ptr<SimCamera>> Cameras() const = 0;
+};
+
+// A new, empty simulated bus.
+std::shared_ptr<SimBus> CreateSimBus();
+// Creates a simulated bus and makes it the library's USB backend.
+std::shared_ptr<SimBus> InstallSimulator();
+// Goes back to real cameras (libusb).
+void RemoveSimulator();
+
+}  // namespace okc::sim
