@@ -51,7 +51,8 @@ struct IoResult {
   uint32_t error = kErrNone;    // error number when !ok
 };
 
-// One request in flight.
+// One request in flight. Destroying it before it completed withdraws the
+// request: afterwards the backend no longer touches its record or buffer.
 class PendingIo {
  public:
   virtual ~PendingIo() = default;
