@@ -72,16 +72,44 @@ struct GuidePulse {
   uint64_t offMs = 0;  // 0 while still on
 };
 
+// What the sensor of a simulated TAV-family camera does, derived from the
+// registers the driver wrote (see SimCamera::Sensor). Other models report zeros.
+struct SimSensorState {
+  // Readout window in sensor pixels: first column and row, columns and rows read.
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  uint32_t lineLength = 0;        // pixel clocks per line (0x300C)
+  uint32_t frameLength = 0;       // lines per frame (0x300A)
+  uint32_t integrationLines = 0;  // coarse integration (0x3012)
+  uint32_t inputClockMhz = 0;     // clock the controller supplies: 48, or 24 after A3
+  double pixelClockMhz = 0;       // after the PLL; the input clock while the PLL is bypassed
+  bool sixteenBit = false;        // the controller packs 16-bit samples (AC), else 8-bit (AB)
+  uint16_t coarseGain = 0;        // 0x30B0
+  int analogGain = 1;             // 1, 2, 4 or 8 from the coarse step
+  // Digital gains, 32 = 1.0: two greens (0x3056, 0x305C), red (0x305A), blue (0x3058).
+  uint16_t greenGain1 = 0;
+  uint16_t greenGain2 = 0;
+  uint16_t redGain = 0;
+  uint16_t blueGain = 0;
+  uint16_t blackLevel = 0;        // 0x301E
+  double integrationUs = 0;       // integration time
+  double framePeriodUs = 0;       // time from frame to frame (stretched by a longer integration)
+};
+
 class SimCamera {
  public:
   virtual ~SimCamera() = default;
 
+  // The options it was attached with, defaults filled in (class, identity, strings).
   virtual const SimDeviceOptions& Options() const = 0;
   virtual Model GetModel() const = 0;
 
   // --- descriptors (tests may replace one to present a faulty device) ---
   // Raw descriptor as served for GET_DESCRIPTOR(type, index); empty if absent.
   virtual std::vector<uint8_t> Descriptor(uint8_t type, uint8_t index) const = 0;
+  // Serves `bytes` as they stand (lengths inside are not checked); empty bytes remove the descriptor.
   virtual void OverrideDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes) = 0;
 
   // --- controller state ---
@@ -95,8 +123,17 @@ class SimCamera {
   virtual void SetUsb3Host(bool yes) = 0;       // what B4 answers
   virtual uint32_t TransferCount() const = 0;   // last B5 value << 16 | index
   virtual std::vector<GuidePulse> GuidePulses() const = 0;
+  virtual uint32_t SensorClockMhz() const = 0;  // 48 at power-on and after A4, 24 after A3
+  // The image sensor as programmed so far (TAV family; zeros for the other models).
+  virtual SimSensorState Sensor() const = 0;
+  // Runs the boot loader: from the bootLoaderMode option until the A0 jump to an entry point.
+  virtual bool InBootLoaderMode() const = 0;
 
   // Boot-loader RAM (A0 in boot-loader mode), EEPROM (BA/BB), SPI flash (C2/C3/C4).
+  // RAM: instruction TCM 0x00000000 (16 KiB), data TCM 0x10000000 (8 KiB), system
+  // RAM 0x40000000 (512 KiB). EEPROM: device selects 0 to 7, 64 KiB each. Flash: 4 MiB.
+  // The readers return an empty vector when the range is not inside the memory.
+  // WriteFlash stores the bytes as they are (test set-up; not AND-programmed).
   virtual std::vector<uint8_t> ReadRam(uint32_t address, size_t length) const = 0;
   virtual std::optional<uint32_t> EntryPoint() const = 0;  // set by the zero-length A0 jump
   virtual std::vector<uint8_t> ReadEeprom(uint16_t deviceSelect, uint32_t address, size_t length) const = 0;
@@ -128,6 +165,9 @@ class SimCamera {
   // Counts port resets and re-enumerations asked for.
   virtual int PortResets() const = 0;
   virtual int PortCycles() const = 0;
+  // Counts ResetPipe and AbortPipe calls on any endpoint of the device.
+  virtual int PipeResets() const = 0;
+  virtual int PipeAborts() const = 0;
 };
 
 // The simulated bus: a UsbDriver that lists and opens the attached SimCameras.

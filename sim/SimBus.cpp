@@ -1,0 +1,104 @@
+// The simulated bus: lists the attached cameras by class and opens them.
+#include <algorithm>
+#include <cstdio>
+
+#include "sim/SimCameraImpl.h"
+#include "sim/SimDeviceLink.h"
+
+namespace okc::sim {
+
+namespace {
+
+constexpr int kMaxDevicesPerClass = 255;
+
+class SimBusImpl final : public SimBus {
+ public:
+  using SimBus::Attach;
+
+  std::shared_ptr<SimCamera> Attach(const SimDeviceOptions& options) override {
+    std::lock_guard lock(mutex_);
+    auto camera = std::make_shared<SimCameraImpl>(Resolve(options), nextPlug_++);
+    cameras_.push_back(camera);
+    return camera;
+  }
+
+  void Detach(const std::shared_ptr<SimCamera>& camera) override {
+    if (!camera) return;
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(cameras_.begin(), cameras_.end(),
+                           [&camera](const std::shared_ptr<SimCameraImpl>& c) { return c.get() == camera.get(); });
+    if (it == cameras_.end()) return;
+    (*it)->Unplug();
+    cameras_.erase(it);
+  }
+
+  std::vector<std::shared_ptr<SimCamera>> Cameras() const override {
+    std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<SimCamera>> out;
+    for (const auto& c : cameras_) {
+      if (!c->Unplugged()) out.push_back(c);
+    }
+    return out;
+  }
+
+  int CountDevices(const usb::UsbDeviceClass& deviceClass) override {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::min<size_t>(Members(deviceClass).size(), kMaxDevicesPerClass));
+  }
+
+  std::unique_ptr<usb::DeviceLink> Open(const usb::UsbDeviceClass& deviceClass, int n, uint32_t* error) override {
+    std::lock_guard lock(mutex_);
+    const auto members = Members(deviceClass);
+    if (n < 0 || n >= static_cast<int>(std::min<size_t>(members.size(), kMaxDevicesPerClass))) {
+      if (error) *error = usb::kErrNoMoreItems;
+      return nullptr;
+    }
+    if (error) *error = usb::kErrNone;
+    return std::make_unique<SimDeviceLink>(members[static_cast<size_t>(n)]);
+  }
+
+ private:
+  // Fills in what the options leave to the bus: class, identity and strings.
+  SimDeviceOptions Resolve(SimDeviceOptions o) {
+    const uint16_t modelPid = ProductIdOf(o.model);
+    if (o.classProductId == 0) o.classProductId = modelPid;
+    if (o.vendorId == 0) o.vendorId = usb::kCameraVendorId;
+    if (o.productId == 0) o.productId = modelPid;
+    if (o.product.empty()) o.product = std::string("OKC") + ShortNameOf(o.model);
+    if (o.serialNumber.empty()) {
+      char serial[32];
+      std::snprintf(serial, sizeof serial, "SIM%s%04d", ShortNameOf(o.model), nextSerial_++);
+      o.serialNumber = serial;
+    }
+    return o;
+  }
+
+  // The devices bound to the class's driver, in plug order (called with mutex_ held).
+  std::vector<std::shared_ptr<SimCameraImpl>> Members(const usb::UsbDeviceClass& deviceClass) const {
+    std::vector<std::shared_ptr<SimCameraImpl>> out;
+    if (deviceClass.vendorId != usb::kCameraVendorId) return out;
+    for (const auto& c : cameras_) {
+      if (c->Options().classProductId == deviceClass.productId && !c->Unplugged()) out.push_back(c);
+    }
+    return out;
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<std::shared_ptr<SimCameraImpl>> cameras_;
+  int nextPlug_ = 1;
+  int nextSerial_ = 1;
+};
+
+}  // namespace
+
+std::shared_ptr<SimBus> CreateSimBus() { return std::make_shared<SimBusImpl>(); }
+
+std::shared_ptr<SimBus> InstallSimulator() {
+  auto bus = CreateSimBus();
+  usb::UseDriver(bus);
+  return bus;
+}
+
+void RemoveSimulator() { usb::UseDriver(nullptr); }
+
+}  // namespace okc::sim

@@ -1,0 +1,137 @@
+// One simulated camera: the state of its USB controller, the answers to the
+// requests that reach it and its bulk IN stream. One lock guards everything,
+// so the capture thread and the host thread may use the device at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "okccamera/SimCameras.h"
+#include "sim/SimBulkStream.h"
+#include "sim/SimDescriptors.h"
+#include "sim/SimIo.h"
+#include "sim/SimMemories.h"
+#include "sim/SimSensor.h"
+#include "usb/RequestRecord.h"
+
+namespace okc::sim {
+
+class SimCameraImpl final : public SimCamera, public IoOwner, public std::enable_shared_from_this<SimCameraImpl> {
+ public:
+  // `options` must be resolved (see ResolveOptions); plugNumber counts attachments on the bus from 1.
+  SimCameraImpl(const SimDeviceOptions& options, int plugNumber);
+
+  // --- SimCamera ---
+  const SimDeviceOptions& Options() const override { return options_; }
+  Model GetModel() const override { return options_.model; }
+  std::vector<uint8_t> Descriptor(uint8_t type, uint8_t index) const override;
+  void OverrideDescriptor(uint8_t type, uint8_t index, std::vector<uint8_t> bytes) override;
+  uint16_t Register(uint16_t address) const override;
+  void SetRegister(uint16_t address, uint16_t value) override;
+  uint8_t RegisterByte(uint16_t address) const override;
+  void SetFirmwareVersion(uint8_t version) override;
+  bool Streaming() const override;
+  bool SixteenBitSamples() const override;
+  bool InLongExposure() const override;
+  void SetUsb3Host(bool yes) override;
+  uint32_t TransferCount() const override;
+  std::vector<GuidePulse> GuidePulses() const override;
+  uint32_t SensorClockMhz() const override;
+  SimSensorState Sensor() const override;
+  bool InBootLoaderMode() const override;
+  std::vector<uint8_t> ReadRam(uint32_t address, size_t length) const override;
+  std::optional<uint32_t> EntryPoint() const override;
+  std::vector<uint8_t> ReadEeprom(uint16_t deviceSelect, uint32_t address, size_t length) const override;
+  std::vector<uint8_t> ReadFlash(uint32_t address, size_t length) const override;
+  void WriteFlash(uint32_t address, const std::vector<uint8_t>& bytes) override;
+  std::vector<LoggedRequest> Requests() const override;
+  std::vector<LoggedRequest> VendorRequests(std::optional<uint8_t> code = std::nullopt) const override;
+  void ClearRequests() override;
+  void PushBulkData(std::vector<uint8_t> chunk) override;
+  size_t PendingBulkBytes() const override;
+  uint32_t BulkTransferSize() const override;
+  void SetControlNoAnswer(bool on) override;
+  void SetStallRequest(std::optional<uint8_t> code) override;
+  void Unplug() override;
+  bool Unplugged() const override;
+  int PortResets() const override;
+  int PortCycles() const override;
+  int PipeResets() const override;
+  int PipeAborts() const override;
+
+  // --- the device side of a DeviceLink ---
+  std::unique_ptr<usb::PendingIo> SubmitControl(uint64_t linkId, uint8_t* record, size_t recordLength);
+  // A bulk transfer whose payload lands in `buffer`; `returnedBase` record bytes are
+  // counted in bytesReturned (0 direct, 38 buffered).
+  std::unique_ptr<usb::PendingIo> SubmitBulk(uint64_t linkId, uint8_t* record, uint8_t* buffer, size_t length,
+                                             uint32_t returnedBase);
+  bool AbortPipe(uint8_t endpointAddress);
+  // Aborts every request a link still has pending (the link is going away).
+  void AbortLink(uint64_t linkId);
+  bool ResetPipe(uint8_t endpointAddress);
+  bool SetTransferSize(uint8_t endpointAddress, uint32_t bytes);
+  bool ResetPort();
+  bool CyclePort();
+  uint32_t LinkSpeed() const;
+  int PlugNumber() const { return plugNumber_; }
+
+  void Forget(const IoCompletion* io) override;
+
+ private:
+  // Bytes moved in the data stage, or nullopt for a stall.
+  using Reply = std::optional<size_t>;
+
+  // Request handlers; called with mutex_ held. `data` is the data stage (OUT: what
+  // the host sent; IN: room for the answer) of `length` bytes.
+  Reply Dispatch(const usb::RequestRecord& r, uint8_t* data, size_t length);
+  Reply StandardRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
+  Reply BootLoaderRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
+  Reply VendorRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
+  Reply GuideRequest(const usb::RequestRecord& r);
+  Reply MemoryRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
+
+  void Log(LoggedRequest entry);
+
+  const SimDeviceOptions options_;
+  const int plugNumber_;
+
+  mutable std::mutex mutex_;
+  DescriptorSet descriptors_;
+  std::vector<uint16_t> registers_;
+  std::vector<uint8_t> byteRegisters_;
+  uint8_t firmwareVersion_;
+  bool bootLoader_;
+  std::optional<uint32_t> entryPoint_;
+  bool streaming_ = false;
+  bool sixteenBit_ = false;
+  bool longExposure_ = false;
+  bool usb3Host_;
+  uint32_t clockMhz_ = 48;
+  uint32_t transferCount_ = 0;
+  std::vector<GuidePulse> guidePulses_;
+  ControllerRam ram_;
+  EepromBank eeprom_;
+  NorFlash flash_;
+  SimSensor sensor_;
+
+  std::deque<LoggedRequest> log_;
+
+  BulkStream bulk_;
+  uint32_t bulkTransferSize_ = 0;
+  std::deque<QueuedRequest> unansweredControls_;
+
+  bool noAnswer_ = false;
+  std::optional<uint8_t> stallCode_;
+  bool unplugged_ = false;
+  int portResets_ = 0;
+  int portCycles_ = 0;
+  int pipeResets_ = 0;
+  int pipeAborts_ = 0;
+};
+
+}  // namespace okc::sim
