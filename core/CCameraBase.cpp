@@ -1,0 +1,183 @@
+// Construction, destruction and the base behaviours of the camera interface.
+#include "okccamera/CCameraBase.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/ModelInfo.h"
+#include "imaging/ColourTables.h"
+#include "okccamera/CUsbDevice.h"
+
+CCameraBase::CCameraBase(int maxWidth_, int maxHeight_)
+    : width(maxWidth_), maxWidth(maxWidth_), height(maxHeight_), maxHeight(maxHeight_) {
+  const size_t n = static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
+  toneTable16 = std::make_unique<uint16_t[]>(65536);
+  darkFull = std::make_unique<uint32_t[]>(n);
+  darkWorking = std::make_unique<uint32_t[]>(n);
+  darkHotList = std::make_unique<uint32_t[]>(n);
+  darkHotFlags = std::make_unique<uint32_t[]>(n);
+  hotPixelMapFull = std::make_unique<uint32_t[]>(n);
+  hotPixelMapRegion = std::make_unique<uint32_t[]>(n);
+  hotPixelList = std::make_unique<uint32_t[]>(n);
+  frameQueue = std::make_unique<okc::core::FrameQueue>(2 * n);
+  transferBufferA = std::make_unique<uint8_t[]>(2 * n);
+  transferBufferB = std::make_unique<uint8_t[]>(2 * n);
+  workingFrame = std::make_unique<uint8_t[]>(2 * n);
+  spareFrame = std::make_unique<uint8_t[]>(2 * n);
+  colourFrame = std::make_unique<uint8_t[]>(3 * n);
+  binnedColourFrame = std::make_unique<uint8_t[]>(3 * n);
+  okc::imaging::BuildColourTables(okc::imaging::ProcessColourTables());
+}
+
+CCameraBase::~CCameraBase() { ShutDown(); }
+
+void CCameraBase::ShutDown() {
+  if (capturing || captureThread.joinable()) StopCapture();
+  if (captureThread.joinable()) captureThread.join();
+  if (device) {
+    device->CloseDevice();
+    delete device;
+    device = nullptr;
+  }
+  opened = false;
+}
+
+void CCameraBase::ApplyModelInfo(const okc::core::ModelInfo& info) {
+  modelInfo_ = &info;
+  pixelSize = info.pixelSize;
+  gain = 50;
+  gamma = 50;
+  brightness = 0;
+  cmosClk = info.cmosClk;
+  fpsPercentMin = info.fpsPercentMin;
+  fpsPercentMax = info.fpsPercentMax;
+  exposureMax = info.exposureMax;
+  autoFpsSupported = info.autoFpsSupported;
+  isColor = info.isColor;
+  bayerPattern = info.bayerPattern;
+  modelName = info.modelName;
+  modelNumber = info.modelNumber;
+  bin2Supported = info.bin2Supported;
+  std::copy(std::begin(info.controls), std::end(info.controls), controlAvailable);
+  std::copy(std::begin(info.formats), std::end(info.formats), imgTypeSupported);
+  opened = false;
+  capturing = false;
+  droppedFrames = 0;
+  wbRed = info.wbRed;
+  wbBlue = info.wbBlue;
+  exposure = info.exposure;
+  fpsPercent = info.fpsPercent;
+  autoFps = info.autoFps;
+  lineLength = info.lineLength;
+  fpsPercentUsb3 = info.fpsPercentUsb3;
+  autoBL = info.autoBL;
+}
+
+void CCameraBase::CreateDeviceAndLoadSettings(void* windowHandle, const okc::core::ModelInfo& info) {
+  okc::usb::UsbDeviceClass deviceClass;
+  deviceClass.productId = info.productId;
+  device = new CUsbDevice(windowHandle, deviceClass, true);
+  LoadSetting(info.settingsKey);
+}
+
+bool CCameraBase::OpenDeviceByOrdinal(int ordinal, bool checkManufacturer) {
+  if (opened) return true;
+  if (!device || !modelInfo_) return false;
+  const int count = device->CountDevices();
+  int found = 0;
+  bool match = false;
+  for (int i = 0; i < count && !match; ++i) {
+    if (!device->OpenDevice(static_cast<uint8_t>(i))) continue;
+    if (device->vendorId == okc::usb::kCameraVendorId && device->productId == modelInfo_->productId &&
+        ++found == ordinal)
+      match = true;
+  }
+  if (!match) {
+    device->CloseDevice();
+    opened = false;
+    return false;
+  }
+  if (checkManufacturer && device->manufacturer.compare(0, 3, u"YRA") != 0) {
+    device->CloseDevice();
+    return false;
+  }
+  opened = true;
+  return true;
+}
+
+// ---- slots with a behaviour shared by every model ----
+
+bool CCameraBase::CloseCamera() {
+  if (!device) return false;
+  StopCapture();
+  if (captureThread.joinable()) captureThread.join();
+  device->CloseDevice();
+  delete device;
+  device = nullptr;
+  opened = false;
+  return true;
+}
+
+int CCameraBase::GetGain(bool* automatic) {
+  if (automatic) *automatic = autoGain;
+  return gain;
+}
+
+int CCameraBase::GetGamma() { return gamma; }
+int CCameraBase::GetMaxWidth() { return maxWidth; }
+int CCameraBase::GetMaxHeight() { return maxHeight; }
+
+// Models without the control keep these: "not supported", nothing changed.
+bool CCameraBase::SetBrightness(int) { return false; }
+bool CCameraBase::SetFPSPerc(int, bool) { return false; }
+bool CCameraBase::GetFPSPerc(int*, bool*) { return false; }
+float CCameraBase::GetSensorTemp() { return 0.0f; }
+
+// Sensor programming and capture belong to the model classes; a model that
+// does not provide an operation reports false and touches nothing.
+bool CCameraBase::OpenCamera(int) { return false; }
+bool CCameraBase::InitCamera() { return false; }
+bool CCameraBase::SetResolution(int, int, int, IMAGE_TYPE) { return false; }
+bool CCameraBase::SetStartPos(int, int) { return false; }
+bool CCameraBase::GetStartPos(int*, int*) { return false; }
+bool CCameraBase::SetGain(int, bool) { return false; }
+void CCameraBase::SetRGBBalance(int, int, bool) {}
+void CCameraBase::GetRGBBalance(int*, int*, bool*) {}
+bool CCameraBase::SetExp(unsigned long long, bool) { return false; }
+bool CCameraBase::SetMisc(bool, bool) { return false; }
+bool CCameraBase::GetImage(unsigned char*, int, unsigned long) { return false; }
+bool CCameraBase::StartCapture() { return false; }
+bool CCameraBase::StopCapture() { return false; }
+
+// ---- accessors ----
+
+bool CCameraBase::isAvailable(Control_TYPE control) const {
+  const int i = static_cast<int>(control);
+  if (i < 0 || i > 6) return false;
+  // Stored in the order gain, exposure, gamma, brightness, transfer speed, red, blue.
+  static constexpr int kSlotOfControl[7] = {0, 1, 2, 5, 6, 3, 4};
+  return controlAvailable[kSlotOfControl[i]];
+}
+
+bool CCameraBase::isImgTypeSupported(IMG_TYPE type) const {
+  // Stored in the order raw 8-bit, 24-bit colour, 8-bit luminance, raw 16-bit.
+  switch (type) {
+    case IMGTYPE_RAW8: return imgTypeSupported[0];
+    case IMGTYPE_RGB24: return imgTypeSupported[1];
+    case IMGTYPE_Y8: return imgTypeSupported[2];
+    case IMGTYPE_RAW16: return imgTypeSupported[3];
+    default: return false;
+  }
+}
+
+void CCameraBase::SetAutoPara(int maxGain, int maxExposure, int targetBrightness) {
+  autoGainMax = maxGain;
+  autoExpMax = maxExposure;
+  destBrightness = targetBrightness;
+}
+
+void CCameraBase::GetAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) const {
+  if (maxGain) *maxGain = autoGainMax;
+  if (maxExposure) *maxExposure = autoExpMax;
+  if (targetBrightness) *targetBrightness = destBrightness;
+}

@@ -1,0 +1,19 @@
+// Guide pulses: output on, wait the pulse length on the caller's thread, output off.
+#include "okccamera/CCameraBase.h"
+#include "okccamera/Clock.h"
+
+namespace {
+constexpr unsigned char kGuideOn = 0xB0;
+constexpr unsigned char kGuideOff = 0xB1;
+}  // namespace
+
+bool CCameraBase::pulseGuide(GuideD direction, int durationMs) {
+  const int d = static_cast<int>(direction);
+  if (d < 0 || d > 3) return true;
+  if (opened) SendCMD(kGuideOn, static_cast<unsigned short>(d), 0, false, nullptr, 0);
+  // A negative length is taken as no wait: the output is switched off at once.
+  if (durationMs > 0) okc::platform::SleepMs(static_cast<uint64_t>(durationMs));
+  // Switched off whatever the switch-on request answered, so a pulse never stays on.
+  if (opened) SendCMD(kGuideOff, static_cast<unsigned short>(d), 0, false, nullptr, 0);
+  return true;
+}

@@ -1,0 +1,206 @@
+// The abstract camera. One object of a model class derived from it exists
+// while a camera is open; it owns the camera's USB device, the current format,
+// region, controls and automatic modes, the model's capability record, the
+// calibration tables, the frame buffers and the frame queue.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "okccamera/CameraTypes.h"
+#include "okccamera/FrameQueue.h"
+#include "okccamera/Fx3Download.h"
+
+class CUsbDevice;
+
+namespace okc::core {
+struct ModelInfo;
+}
+
+class CCameraBase {
+ public:
+  CCameraBase(int maxWidth, int maxHeight);
+  virtual ~CCameraBase();
+  // A copy would share the device, tables and buffers with the original; nothing needs one.
+  CCameraBase(const CCameraBase&) = delete;
+  CCameraBase& operator=(const CCameraBase&) = delete;
+
+  // ---- the camera interface, in slot order ----
+  virtual bool OpenCamera(int ordinal);                                    // 0
+  virtual bool InitCamera();                                               // 1
+  virtual bool CloseCamera();                                              // 2
+  virtual bool SetResolution(int width, int height, int bin, IMAGE_TYPE type);  // 3
+  virtual bool SetStartPos(int x, int y);                                  // 4
+  virtual bool GetStartPos(int* x, int* y);                                // 5
+  virtual bool SetGain(int gain, bool automatic);                          // 6
+  virtual int GetGain(bool* automatic);                                    // 7
+  virtual bool SetGamma(int gamma);                                        // 8
+  virtual int GetGamma();                                                  // 9
+  virtual bool SetBrightness(int value);                                   // 10
+  virtual bool SetFPSPerc(int percent, bool automatic);                    // 11
+  virtual bool GetFPSPerc(int* percent, bool* automatic);                  // 12
+  virtual void SetRGBBalance(int red, int blue, bool automatic);           // 13
+  virtual void GetRGBBalance(int* red, int* blue, bool* automatic);        // 14
+  virtual bool SetExp(unsigned long long microseconds, bool automatic);    // 15
+  virtual bool SetMisc(bool flipRow, bool flipColumn);                     // 16
+  virtual bool GetImage(unsigned char* buffer, int size, unsigned long timeoutMs);  // 17
+  virtual int GetMaxWidth();                                               // 18
+  virtual int GetMaxHeight();                                              // 19
+  virtual float GetSensorTemp();                                           // 20
+  virtual bool StartCapture();                                             // 21
+  virtual bool StopCapture();                                              // 22
+
+  // ---- accessors ----
+  unsigned char GetFWVer() const { return fwVersion; }
+  int GetCMOSClk() const { return cmosClk; }
+  bool IsOutput16Bits() const { return output16Bits; }
+  bool isAvailable(Control_TYPE control) const;
+  bool isImgTypeSupported(IMG_TYPE type) const;
+
+  // ---- vendor command protocol ----
+  bool SendCMD(unsigned char code);
+  bool SendCMD(unsigned char code, unsigned short value, unsigned short index, bool in, unsigned char* data,
+               long length);
+  bool WriteCameraRegister(unsigned short reg, unsigned short value);
+  bool WriteCameraRegisterByte(unsigned short reg, unsigned char value);
+  bool ReadCameraRegister(unsigned short reg, unsigned short* value);
+  bool ReadCameraRegisterByte(unsigned short reg, unsigned char* value);
+  bool GetFirmwareVer(unsigned char* version);
+  bool IsUSB3Host();
+  bool SetTransferCount(unsigned int count);
+
+  // ---- stored settings ----
+  void LoadSetting(const wchar_t* key);
+  void SaveSetting(const wchar_t* key);
+
+  // ---- guide port ----
+  bool pulseGuide(GuideD direction, int durationMs);
+
+  // ---- dark frames ----
+  void UsingDark(bool on) { useDark = on; }
+  bool IsUsingDark() const { return useDark; }
+  void GettingDark(int frames);
+  bool IsGetDarkOver() const { return darkCapturing; }
+  char* GetBMPPath() { return bmpPath; }
+  void GetDarkCount(int* taken, int* wanted) const;
+  void GetHPSum(int* darkHot, int* hotPixels) const;
+  int LoadBMPFromFile(const char* path);
+  int SaveBMPToFile(const char* path);
+  int CreateBMP(int width, int height, const unsigned char* pixels, const char* path);
+  void AdjustDarkBuff(const uint32_t* src, uint32_t* dst);
+
+  // ---- image stages ----
+  void SoftMisc(unsigned char* frame);
+  void Bayer2RGB24(const unsigned char* src, unsigned char* dst, int width, int height);
+  void SetAutoPara(int maxGain, int maxExposure, int targetBrightness);
+  void GetAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) const;
+
+  // ---- fields, in declaration order ----
+  bool opened = false;
+  CUsbDevice* device = nullptr;  // owned
+  int32_t width;
+  int32_t maxWidth;
+  int32_t height;
+  int32_t maxHeight;
+  int32_t bin = 0;
+  std::atomic<uint64_t> exposure{0};
+  uint32_t exposureLines = 0;
+  std::atomic<bool> longExposure{false};
+  int32_t gain = 0;
+  int32_t gamma = 0;
+  int32_t brightness = 0;
+  int32_t cmosClk = 0;
+  bool output16Bits = false;
+  bool rawOutput = false;
+  uint16_t lineLength = 0;
+  int32_t fpsPercent = 0;
+  bool autoFps = false;
+  bool flipRow = true;
+  bool flipColumn = false;
+  int32_t wbRed = 0;
+  int32_t wbBlue = 0;
+  bool autoExp = false;
+  bool autoGain = false;
+  bool autoWB = false;
+  bool timeMark = false;
+  int32_t startX = 0;
+  int32_t startY = 0;
+  // black level (RENM)
+  int32_t blackLevelTimerMs = 0;
+  bool autoBL = false;
+  bool blackLevelFrozen = false;
+  int8_t blackLevelEE = 0;
+  int8_t blackLevelOO = 0;
+  int8_t blackLevelEO = 0;
+  int8_t blackLevelOE = 0;
+  IMAGE_TYPE imageType = IMAGE_8BIT;
+  int32_t autoGainMax = 50;
+  int32_t autoExpMax = 30;
+  int32_t destBrightness = 100;
+  bool usb3Host = false;
+  bool hpcEnabled = false;
+  bool useDark = false;
+  char bmpPath[256] = {};
+  int32_t fpsPercentMin = 0;
+  int32_t fpsPercentMax = 0;
+  int32_t exposureMax = 0;
+  const char* modelName = "";
+  double pixelSize = 0.0;
+  int32_t bayerPattern = 0;
+  int32_t modelNumber = 0;
+  bool bin2Supported = false;
+  bool controlAvailable[7] = {};
+  bool imgTypeSupported[4] = {};
+  bool autoFpsSupported = false;
+  bool isColor = false;
+  uint8_t fwVersion = 0;
+  int32_t histogram[256] = {};
+  uint8_t toneTable8[256] = {};
+  std::unique_ptr<uint16_t[]> toneTable16;
+  uint32_t hotPixelCount = 0;
+  std::unique_ptr<uint32_t[]> hotPixelList;
+  std::unique_ptr<uint32_t[]> hotPixelMapFull;
+  std::unique_ptr<uint32_t[]> hotPixelMapRegion;
+  std::unique_ptr<uint32_t[]> darkFull;
+  std::unique_ptr<uint32_t[]> darkWorking;
+  bool darkCapturing = false;
+  int32_t darkFramesWanted = 1;
+  int32_t darkFramesTaken = 0;
+  uint32_t darkMean = 0;
+  uint32_t darkHotCount = 0;
+  std::unique_ptr<uint32_t[]> darkHotList;
+  std::unique_ptr<uint32_t[]> darkHotFlags;
+  std::atomic<uint32_t> droppedFrames{0};
+  std::unique_ptr<uint8_t[]> workingFrame;
+  std::unique_ptr<uint8_t[]> spareFrame;
+  std::unique_ptr<uint8_t[]> colourFrame;
+  std::unique_ptr<uint8_t[]> binnedColourFrame;
+  std::unique_ptr<okc::core::FrameQueue> frameQueue;
+  std::unique_ptr<uint8_t[]> transferBufferA;
+  std::unique_ptr<uint8_t[]> transferBufferB;
+  int32_t fpsPercentUsb3 = 0;
+  // model-class fields
+  std::thread captureThread;
+  std::atomic<bool> capturing{false};
+
+ protected:
+  // Sets the constants, capability flags and defaults of a model (model construction step 3).
+  void ApplyModelInfo(const okc::core::ModelInfo& info);
+  // Creates the model's USB device and loads its stored settings (model construction steps 2 and 4).
+  void CreateDeviceAndLoadSettings(void* windowHandle, const okc::core::ModelInfo& info);
+  // Finds and opens the ordinal-th device (from 1) of the model and checks its manufacturer string
+  // when asked; sets `opened`. The shared part of every model's OpenCamera.
+  bool OpenDeviceByOrdinal(int ordinal, bool checkManufacturer);
+  // Model destructors: stop capture, close and release the device.
+  void ShutDown();
+
+  const okc::core::ModelInfo* modelInfo_ = nullptr;
+
+ private:
+  // One vendor request: the control endpoint's fields and its transfer form one indivisible step.
+  bool VendorTransfer(unsigned char code, unsigned short value, unsigned short index, bool in, unsigned char* data,
+                      uint32_t length, uint32_t timeoutMs, bool keepTimeout);
+};

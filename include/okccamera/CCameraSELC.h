@@ -1,0 +1,12 @@
+// SELC: the colour 752 x 480 (WVGA) camera.
+#pragma once
+
+#include "okccamera/CCameraBase.h"
+
+class CCameraSELC : public CCameraBase {
+ public:
+  explicit CCameraSELC(void* windowHandle = nullptr);
+  ~CCameraSELC() override;
+
+  bool OpenCamera(int ordinal) override;
+};

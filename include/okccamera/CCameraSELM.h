@@ -1,0 +1,12 @@
+// SELM: the monochrome 752 x 480 (WVGA) camera.
+#pragma once
+
+#include "okccamera/CCameraBase.h"
+
+class CCameraSELM : public CCameraBase {
+ public:
+  explicit CCameraSELM(void* windowHandle = nullptr);
+  ~CCameraSELM() override;
+
+  bool OpenCamera(int ordinal) override;
+};
