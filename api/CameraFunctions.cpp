@@ -1,0 +1,208 @@
+// The exported functions that work on the current camera: properties, controls,
+// format, capture and extras. Each is a thin layer over the camera object and
+// returns its neutral value when no camera is current.
+#include "api/CameraState.h"
+#include "okccamera/okccamera.h"
+
+using okc::api::currentCamera;
+
+namespace {
+
+CCameraBase* Cam() { return currentCamera.get(); }
+
+bool IsControl(Control_TYPE control) { return control >= CTRL_GAIN && control <= CTRL_FPS_PERCENT; }
+
+}  // namespace
+
+// ---- properties and geometry ----
+
+extern "C" bool isColorCam(void) { return Cam() && Cam()->isColor; }
+extern "C" double getPixelSize(void) { return Cam() ? Cam()->pixelSize : 0.0; }
+extern "C" int getColorBayer(void) { return Cam() ? Cam()->bayerPattern : 2; }
+extern "C" int getMaxWidth(void) { return Cam() ? Cam()->GetMaxWidth() : 0; }
+extern "C" int getMaxHeight(void) { return Cam() ? Cam()->GetMaxHeight() : 0; }
+extern "C" int getWidth(void) { return Cam() ? Cam()->width : 0; }
+extern "C" int getHeight(void) { return Cam() ? Cam()->height : 0; }
+extern "C" int getBin(void) { return Cam() ? Cam()->bin : 1; }
+
+extern "C" bool isBinSupported(int bin) {
+  if (!Cam()) return false;
+  if (bin == 1) return true;
+  if (bin == 2) return Cam()->bin2Supported;
+  return false;
+}
+
+extern "C" bool isAvailable(Control_TYPE control) { return Cam() && Cam()->isAvailable(control); }
+extern "C" bool isImgTypeSupported(IMG_TYPE type) { return Cam() && Cam()->isImgTypeSupported(type); }
+
+extern "C" int getStartX(void) {
+  int x = 0, y = 0;
+  if (Cam()) Cam()->GetStartPos(&x, &y);
+  return x;
+}
+
+extern "C" int getStartY(void) {
+  int x = 0, y = 0;
+  if (Cam()) Cam()->GetStartPos(&x, &y);
+  return y;
+}
+
+extern "C" bool setStartPos(int x, int y) { return Cam() && Cam()->SetStartPos(x, y); }
+
+// ---- controls ----
+
+extern "C" void setValue(Control_TYPE control, int value, bool automatic) {
+  CCameraBase* cam = Cam();
+  if (!cam || !IsControl(control)) return;
+  int red = 0, blue = 0;
+  bool balanceAuto = false;
+  switch (control) {
+    case CTRL_GAIN: cam->SetGain(value, automatic); break;
+    // Widened with its sign: -1 becomes all bits set, which the model clamps.
+    case CTRL_EXPOSURE: cam->SetExp(static_cast<unsigned long long>(static_cast<long long>(value)), automatic); break;
+    case CTRL_GAMMA: cam->SetGamma(value); break;
+    case CTRL_WB_RED:
+      cam->GetRGBBalance(&red, &blue, &balanceAuto);
+      cam->SetRGBBalance(value, blue, automatic);
+      break;
+    case CTRL_WB_BLUE:
+      cam->GetRGBBalance(&red, &blue, &balanceAuto);
+      cam->SetRGBBalance(red, value, automatic);
+      break;
+    case CTRL_BRIGHTNESS: cam->SetBrightness(value); break;
+    case CTRL_FPS_PERCENT: cam->SetFPSPerc(value, automatic); break;
+  }
+}
+
+extern "C" int getValue(Control_TYPE control, bool* automatic) {
+  CCameraBase* cam = Cam();
+  if (!cam || !IsControl(control)) return 0;
+  int red = 0, blue = 0, percent = 0;
+  bool flag = false;
+  switch (control) {
+    case CTRL_GAIN: {
+      const int g = cam->GetGain(&flag);
+      if (automatic) *automatic = flag;
+      return g;
+    }
+    case CTRL_EXPOSURE:
+      if (automatic) *automatic = cam->autoExp;
+      return static_cast<int>(static_cast<uint32_t>(cam->exposure & 0xFFFFFFFFull));
+    case CTRL_GAMMA: return cam->GetGamma();
+    case CTRL_WB_RED:
+    case CTRL_WB_BLUE:
+      cam->GetRGBBalance(&red, &blue, &flag);
+      if (automatic) *automatic = flag;
+      return control == CTRL_WB_RED ? red : blue;
+    case CTRL_BRIGHTNESS: return cam->brightness;
+    case CTRL_FPS_PERCENT:
+      cam->GetFPSPerc(&percent, &flag);
+      if (automatic) *automatic = flag;
+      return percent;
+  }
+  return 0;
+}
+
+extern "C" int getMin(Control_TYPE control) {
+  if (!Cam() || !IsControl(control)) return 0;
+  if (control == CTRL_EXPOSURE) return 64;
+  if (control == CTRL_FPS_PERCENT) return Cam()->fpsPercentMin;
+  return 0;
+}
+
+extern "C" int getMax(Control_TYPE control) {
+  if (!Cam() || !IsControl(control)) return 0;
+  switch (control) {
+    case CTRL_EXPOSURE: return Cam()->exposureMax;
+    case CTRL_BRIGHTNESS: return 16;
+    case CTRL_FPS_PERCENT: return Cam()->fpsPercentMax;
+    default: return 100;
+  }
+}
+
+extern "C" bool isAutoSupported(Control_TYPE control) {
+  if (!Cam() || !IsControl(control)) return false;
+  switch (control) {
+    case CTRL_GAIN:
+    case CTRL_EXPOSURE:
+    case CTRL_WB_RED:
+    case CTRL_WB_BLUE: return true;
+    case CTRL_FPS_PERCENT: return Cam()->autoFpsSupported;
+    default: return false;
+  }
+}
+
+extern "C" void setAutoPara(int maxGain, int maxExposure, int targetBrightness) {
+  if (Cam()) Cam()->SetAutoPara(maxGain, maxExposure, targetBrightness);
+}
+
+extern "C" void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) {
+  if (Cam()) Cam()->GetAutoPara(maxGain, maxExposure, targetBrightness);
+}
+
+// ---- format and capture ----
+
+extern "C" bool setImageFormat(int width, int height, int bin, IMG_TYPE type) {
+  CCameraBase* cam = Cam();
+  if (!cam || type < IMGTYPE_RAW8 || type > IMGTYPE_Y8) return false;
+  cam->rawOutput = (type == IMGTYPE_RAW8 || type == IMGTYPE_RAW16);
+  IMAGE_TYPE internal = IMAGE_8BIT;
+  if (type == IMGTYPE_RGB24) internal = IMAGE_RGB24;
+  if (type == IMGTYPE_RAW16) internal = IMAGE_16BIT;
+  return cam->SetResolution(width, height, bin, internal);
+}
+
+extern "C" IMG_TYPE getImgType(void) {
+  CCameraBase* cam = Cam();
+  if (!cam) return IMGTYPE_Y8;
+  switch (cam->imageType) {
+    case IMAGE_8BIT: return cam->rawOutput ? IMGTYPE_RAW8 : IMGTYPE_Y8;
+    case IMAGE_RGB24: return IMGTYPE_RGB24;
+    case IMAGE_16BIT: return IMGTYPE_RAW16;
+    default: return IMGTYPE_Y8;
+  }
+}
+
+extern "C" void startCapture(void) {
+  if (Cam()) Cam()->StartCapture();
+}
+
+extern "C" void stopCapture(void) {
+  if (Cam()) Cam()->StopCapture();
+}
+
+extern "C" bool getImageData(unsigned char* buffer, int size, unsigned long timeoutMs) {
+  return Cam() && Cam()->GetImage(buffer, size, timeoutMs);
+}
+
+// ---- extras ----
+
+extern "C" void addTimestamp(bool on) {
+  if (Cam()) Cam()->timeMark = on;
+}
+
+extern "C" bool isTimestampAdded(void) { return Cam() && Cam()->timeMark; }
+extern "C" float getSensorTemp(void) { return Cam() ? Cam()->GetSensorTemp() : 0.0f; }
+extern "C" unsigned int getDroppedFrames(void) { return Cam() ? Cam()->droppedFrames.load() : 0; }
+extern "C" bool SetMisc(bool flipRow, bool flipColumn) { return Cam() && Cam()->SetMisc(flipRow, flipColumn); }
+
+extern "C" void GetMisc(bool* flipRow, bool* flipColumn) {
+  if (!Cam()) return;
+  if (flipRow) *flipRow = Cam()->flipRow;
+  if (flipColumn) *flipColumn = Cam()->flipColumn;
+}
+
+extern "C" void pulseGuide(GuideD direction, int durationMs) {
+  if (!Cam() || direction < GUIDE_NORTH || direction > GUIDE_WEST) return;
+  Cam()->pulseGuide(direction, durationMs);
+}
+
+extern "C" bool EnableDarkSubtract(char* bmpPath) {
+  if (!Cam()) return false;
+  Cam()->LoadBMPFromFile(bmpPath);
+  return true;
+}
+
+extern "C" void DisableDarkSubtract(void) {
+  if (Cam()) Cam()->useDark = false;
+}

@@ -1,0 +1,83 @@
+/* OKCCamera: the exported plain functions. Callable from C and C++.
+ *
+ * Typical use: getNumberOfConnectedCameras, openCamera, initCamera,
+ * setImageFormat, setValue..., startCapture, getImageData..., stopCapture,
+ * closeCamera. The library serves one camera at a time; with no open camera
+ * every function returns a neutral value. */
+#ifndef OKCCAMERA_OKCCAMERA_H
+#define OKCCAMERA_OKCCAMERA_H
+
+#include <stdbool.h>
+
+#include "okccamera/CameraTypes.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- enumeration and selection ---- */
+int getNumberOfConnectedCameras(void);
+bool openCamera(int index);
+bool initCamera(void);
+void closeCamera(void);
+const char* getCameraModel(int index);
+
+/* ---- properties and geometry ---- */
+bool isColorCam(void);
+double getPixelSize(void);
+int getColorBayer(void);
+int getMaxWidth(void);
+int getMaxHeight(void);
+int getWidth(void);
+int getHeight(void);
+int getBin(void);
+bool isBinSupported(int bin);
+bool isAvailable(Control_TYPE control);
+bool isImgTypeSupported(IMG_TYPE type);
+int getStartX(void);
+int getStartY(void);
+bool setStartPos(int x, int y);
+
+/* ---- controls ---- */
+void setValue(Control_TYPE control, int value, bool automatic);
+int getValue(Control_TYPE control, bool* automatic);
+int getMin(Control_TYPE control);
+int getMax(Control_TYPE control);
+bool isAutoSupported(Control_TYPE control);
+void setAutoPara(int maxGain, int maxExposure, int targetBrightness);
+void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness);
+
+/* ---- format and capture ----
+ * getImageData: buffer holds one frame of the current format (getWidth() x
+ * getHeight() x bytes per pixel); timeoutMs 0 returns at once when no frame is
+ * waiting, 0xFFFFFFFF waits without limit. */
+bool setImageFormat(int width, int height, int bin, IMG_TYPE type);
+IMG_TYPE getImgType(void);
+void startCapture(void);
+void stopCapture(void);
+bool getImageData(unsigned char* buffer, int size, unsigned long timeoutMs);
+
+/* ---- extras ---- */
+void addTimestamp(bool on);
+bool isTimestampAdded(void);
+float getSensorTemp(void);
+unsigned int getDroppedFrames(void);
+bool SetMisc(bool flipRow, bool flipColumn);
+void GetMisc(bool* flipRow, bool* flipColumn);
+void pulseGuide(GuideD direction, int durationMs);
+bool EnableDarkSubtract(char* bmpPath);
+void DisableDarkSubtract(void);
+
+/* ---- simulated cameras ----
+ * Replaces the real USB backend by a simulated bus carrying the listed models,
+ * e.g. "TAVC,TAVM-U" (names as in the model strings, without "YRA OKC").
+ * Returns the number of simulated cameras attached, or -1 when a name is unknown
+ * (nothing changes then). okcUseRealCameras goes back to libusb. */
+int okcUseSimulatedCameras(const char* models);
+void okcUseRealCameras(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,17 @@
+// The okccam commands; each returns the process exit code.
+#pragma once
+
+#include <string>
+
+#include "Options.h"
+
+namespace okccam {
+
+// Applies --sim when given; false with a message when a model name is unknown.
+bool SelectCameras(const Options& options, std::string* error);
+// Prints "okccam: message" to standard error and returns the exit code for errors.
+int Fail(const std::string& message);
+
+int RunList(int argc, char** argv);
+
+}  // namespace okccam

@@ -1,0 +1,23 @@
+// Command-line options of okccam: `okccam COMMAND [--name value]...`.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace okccam {
+
+class Options {
+ public:
+  // Parses argv[2..]; every option takes one value. False with a message on error.
+  bool Parse(int argc, char** argv, const std::vector<std::string>& allowed, std::string* error);
+  std::optional<std::string> Get(const std::string& name) const;
+  // Whole number within [min, max]; false with a message when it is not.
+  bool GetInt(const std::string& name, long long min, long long max, long long* out, std::string* error) const;
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+}  // namespace okccam
