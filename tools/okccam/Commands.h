@@ -13,5 +13,8 @@ bool SelectCameras(const Options& options, std::string* error);
 int Fail(const std::string& message);
 
 int RunList(int argc, char** argv);
+int RunInfo(int argc, char** argv);
+int RunCapture(int argc, char** argv);
+int RunGuide(int argc, char** argv);
 
 }  // namespace okccam

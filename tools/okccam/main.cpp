@@ -12,6 +12,12 @@ void PrintUsage() {
                "usage: okccam COMMAND [options]\n"
                "commands:\n"
                "  list                 attached cameras with their index, model and USB identity\n"
+               "  info [--camera N]    properties, controls, formats and temperature of a camera\n"
+               "  capture [--camera N] --frames N [--exposure-us U] [--gain G] [--bin B]\n"
+               "          [--format raw8|raw16|rgb24|y8] [--roi W,H[,X,Y]] [--file-format fits|png] --out DIR\n"
+               "                       capture frames into DIR, one file each\n"
+               "  guide [--camera N] --direction north|south|east|west --ms M\n"
+               "                       one pulse on the guide port\n"
                "every command accepts --sim MODEL[,MODEL...] to use simulated cameras\n"
                "  (models: TAVM TAVC RENM SELC SELM PIMC DORC TAVM-U TAVC-U)\n");
 }
@@ -25,6 +31,9 @@ int main(int argc, char** argv) {
   }
   const std::string command = argv[1];
   if (command == "list") return okccam::RunList(argc, argv);
+  if (command == "info") return okccam::RunInfo(argc, argv);
+  if (command == "capture") return okccam::RunCapture(argc, argv);
+  if (command == "guide") return okccam::RunGuide(argc, argv);
   std::fprintf(stderr, "okccam: unknown command '%s' (try okccam --help)\n", command.c_str());
   return 2;
 }

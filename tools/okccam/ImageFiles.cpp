@@ -1,0 +1,136 @@
+#include "ImageFiles.h"
+
+#include <fitsio.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace okccam {
+
+namespace {
+
+std::string FitsError(int status) {
+  char text[FLEN_STATUS] = {};
+  fits_get_errstatus(status, text);
+  return text;
+}
+
+}  // namespace
+
+bool WriteFits(const std::string& path, const uint8_t* pixels, const FrameInfo& info, std::string* error) {
+  int status = 0;
+  fitsfile* file = nullptr;
+  std::remove(path.c_str());  // cfitsio refuses to overwrite
+  if (fits_create_file(&file, path.c_str(), &status)) {
+    *error = "cannot create " + path + ": " + FitsError(status);
+    return false;
+  }
+  const long w = info.width, h = info.height;
+  const long plane = w * h;
+  if (info.bytesPerPixel == 3) {
+    long axes[3] = {w, h, 3};
+    fits_create_img(file, BYTE_IMG, 3, axes, &status);
+    // Delivered colour pixels are B, G, R; FITS planes are red, green, blue.
+    std::vector<uint8_t> planes(static_cast<size_t>(plane) * 3);
+    for (long i = 0; i < plane; ++i) {
+      planes[i] = pixels[3 * i + 2];
+      planes[plane + i] = pixels[3 * i + 1];
+      planes[2 * plane + i] = pixels[3 * i];
+    }
+    fits_write_img(file, TBYTE, 1, plane * 3, planes.data(), &status);
+  } else if (info.bytesPerPixel == 2) {
+    long axes[2] = {w, h};
+    fits_create_img(file, USHORT_IMG, 2, axes, &status);
+    std::vector<uint16_t> samples(static_cast<size_t>(plane));
+    std::memcpy(samples.data(), pixels, samples.size() * 2);
+    fits_write_img(file, TUSHORT, 1, plane, samples.data(), &status);
+  } else {
+    long axes[2] = {w, h};
+    fits_create_img(file, BYTE_IMG, 2, axes, &status);
+    fits_write_img(file, TBYTE, 1, plane, const_cast<uint8_t*>(pixels), &status);
+  }
+  double exposure = info.exposureSeconds, temperature = info.temperatureC;
+  double pixelX = info.pixelSizeUm * info.bin, pixelY = pixelX;
+  int gain = info.gain, bin = info.bin;
+  fits_update_key(file, TDOUBLE, "EXPTIME", &exposure, "exposure time [s]", &status);
+  fits_update_key(file, TINT, "GAIN", &gain, "sensor gain (0-100)", &status);
+  fits_update_key(file, TINT, "XBINNING", &bin, "binning factor in x", &status);
+  fits_update_key(file, TINT, "YBINNING", &bin, "binning factor in y", &status);
+  fits_update_key(file, TDOUBLE, "CCD-TEMP", &temperature, "sensor temperature [C]", &status);
+  fits_update_key(file, TDOUBLE, "XPIXSZ", &pixelX, "pixel width incl. binning [um]", &status);
+  fits_update_key(file, TDOUBLE, "YPIXSZ", &pixelY, "pixel height incl. binning [um]", &status);
+  fits_update_key(file, TSTRING, "INSTRUME", const_cast<char*>(info.instrument.c_str()), "camera model", &status);
+  fits_update_key(file, TSTRING, "DATE-OBS", const_cast<char*>(info.dateObs.c_str()), "UTC start of exposure",
+                  &status);
+  fits_update_key(file, TSTRING, "ROWORDER", const_cast<char*>("TOP-DOWN"), "first row is the top of the image",
+                  &status);
+  if (!info.bayerPattern.empty()) {
+    fits_update_key(file, TSTRING, "BAYERPAT", const_cast<char*>(info.bayerPattern.c_str()), "colour filter array",
+                    &status);
+    int zero = 0;
+    fits_update_key(file, TINT, "XBAYROFF", &zero, "Bayer x offset", &status);
+    fits_update_key(file, TINT, "YBAYROFF", &zero, "Bayer y offset", &status);
+  }
+  int closeStatus = 0;
+  fits_close_file(file, &closeStatus);
+  if (status || closeStatus) {
+    *error = "cannot write " + path + ": " + FitsError(status ? status : closeStatus);
+    return false;
+  }
+  return true;
+}
+
+bool WritePng(const std::string& path, const uint8_t* pixels, const FrameInfo& info, std::string* error) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+  if (!file) {
+    *error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop pngInfo = png ? png_create_info_struct(png) : nullptr;
+  if (!pngInfo) {
+    png_destroy_write_struct(&png, nullptr);
+    *error = "out of memory writing " + path;
+    return false;
+  }
+  std::vector<uint8_t> row;
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &pngInfo);
+    *error = "cannot write " + path;
+    return false;
+  }
+  png_init_io(png, file.get());
+  const int depth = info.bytesPerPixel == 2 ? 16 : 8;
+  const int colour = info.bytesPerPixel == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
+  png_set_IHDR(png, pngInfo, info.width, info.height, depth, colour, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, pngInfo);
+  const size_t rowBytes = static_cast<size_t>(info.width) * info.bytesPerPixel;
+  row.resize(rowBytes);
+  for (int y = 0; y < info.height; ++y) {
+    const uint8_t* src = pixels + y * rowBytes;
+    for (int x = 0; x < info.width; ++x) {
+      if (info.bytesPerPixel == 3) {  // B, G, R to R, G, B
+        row[3 * x] = src[3 * x + 2];
+        row[3 * x + 1] = src[3 * x + 1];
+        row[3 * x + 2] = src[3 * x];
+      } else if (info.bytesPerPixel == 2) {  // native 16-bit to big-endian
+        uint16_t v;
+        std::memcpy(&v, src + 2 * x, 2);
+        row[2 * x] = static_cast<uint8_t>(v >> 8);
+        row[2 * x + 1] = static_cast<uint8_t>(v);
+      } else {
+        row[x] = src[x];
+      }
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &pngInfo);
+  return true;
+}
+
+}  // namespace okccam
