@@ -1,0 +1,92 @@
+// A TAVC camera object on a simulated bus, with its own settings folder and a
+// fast clock so the sensor's settle times pass quickly.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "okccamera/CCameraTAVC.h"
+#include "okccamera/Clock.h"
+#include "okccamera/SimCameras.h"
+#include "platform/SettingsStore.h"
+
+namespace okc::test {
+
+using RegisterWrite = std::pair<uint16_t, uint16_t>;
+
+class TavcTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settingsDir_ = std::filesystem::temp_directory_path() /
+                   ("okc-tavc-" + std::to_string(::getpid()) + "-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(settingsDir_);
+    okc::platform::SetSettingsDirectory(settingsDir_.string());
+    okc::platform::UseClock(std::make_shared<okc::platform::FastClock>(1000.0));
+    bus_ = okc::sim::InstallSimulator();
+  }
+
+  void TearDown() override {
+    camera_.reset();
+    bus_.reset();
+    okc::sim::RemoveSimulator();
+    okc::platform::UseClock(nullptr);
+    okc::platform::SetSettingsDirectory("");
+    std::error_code ignored;
+    std::filesystem::remove_all(settingsDir_, ignored);
+  }
+
+  // Attaches a TAVC and builds the camera object (closed).
+  void Attach(okc::sim::SimDeviceOptions options = {}) {
+    options.model = okc::sim::Model::TAVC;
+    sim_ = bus_->Attach(options);
+    camera_ = std::make_unique<CCameraTAVC>();
+  }
+
+  // Attaches, opens and initialises, then forgets the requests seen so far.
+  void OpenAndInit() {
+    Attach();
+    ASSERT_TRUE(camera_->OpenCamera(1));
+    ASSERT_TRUE(camera_->InitCamera());
+    sim_->ClearRequests();
+  }
+
+  // Sensor register writes (0xA6) in arrival order.
+  std::vector<RegisterWrite> Writes() const {
+    std::vector<RegisterWrite> out;
+    for (const auto& r : sim_->VendorRequests(0xA6)) out.emplace_back(r.value, r.index);
+    return out;
+  }
+
+  // The last value written to `reg` since the log was cleared.
+  std::optional<uint16_t> LastWrite(uint16_t reg) const {
+    std::optional<uint16_t> last;
+    for (const auto& [address, value] : Writes())
+      if (address == reg) last = value;
+    return last;
+  }
+
+  // Codes of the vendor requests other than register access, in order.
+  std::vector<uint8_t> Commands() const {
+    std::vector<uint8_t> out;
+    for (const auto& r : sim_->VendorRequests())
+      if (r.request != 0xA6 && r.request != 0xA7) out.push_back(r.request);
+    return out;
+  }
+
+  std::filesystem::path settingsDir_;
+  std::shared_ptr<okc::sim::SimBus> bus_;
+  std::shared_ptr<okc::sim::SimCamera> sim_;
+  std::unique_ptr<CCameraTAVC> camera_;
+};
+
+}  // namespace okc::test
