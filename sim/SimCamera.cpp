@@ -30,6 +30,8 @@ SimCameraImpl::SimCameraImpl(const SimDeviceOptions& options, int plugNumber)
   SimSensor::PowerOn(options_.model, registers_);
 }
 
+SimCameraImpl::~SimCameraImpl() { streamer_.Shutdown(); }
+
 // --- descriptors ---
 
 std::vector<uint8_t> SimCameraImpl::Descriptor(uint8_t type, uint8_t index) const {
@@ -202,6 +204,7 @@ void SimCameraImpl::Unplug() {
   std::lock_guard lock(mutex_);
   if (unplugged_) return;
   unplugged_ = true;
+  streamer_.Stop();
   bulk_.FailAll(usb::kErrNoDevice);
   FailMatching(unansweredControls_, [](const QueuedRequest&) { return true; }, usb::kErrNoDevice);
 }

@@ -17,14 +17,20 @@
 #include "sim/SimIo.h"
 #include "sim/SimMemories.h"
 #include "sim/SimSensor.h"
+#include "sim/SimStreamer.h"
 #include "usb/RequestRecord.h"
 
 namespace okc::sim {
 
-class SimCameraImpl final : public SimCamera, public IoOwner, public std::enable_shared_from_this<SimCameraImpl> {
+class SimCameraImpl final : public SimCamera,
+                            public IoOwner,
+                            private StreamPort,
+                            public std::enable_shared_from_this<SimCameraImpl> {
  public:
   // `options` must be resolved (see ResolveOptions); plugNumber counts attachments on the bus from 1.
   SimCameraImpl(const SimDeviceOptions& options, int plugNumber);
+  // Stops the frame stream's thread before anything it uses goes away.
+  ~SimCameraImpl() override;
 
   // --- SimCamera ---
   const SimDeviceOptions& Options() const override { return options_; }
@@ -63,6 +69,17 @@ class SimCameraImpl final : public SimCamera, public IoOwner, public std::enable
   int PortCycles() const override;
   int PipeResets() const override;
   int PipeAborts() const override;
+  uint64_t FramesProduced() const override;
+  uint64_t FramesDroppedAtDevice() const override;
+  uint64_t LastFrameExposureUs() const override;
+  int ExpectedSceneValue(int sensorX, int sensorY, std::optional<uint64_t> exposureUs) const override;
+  std::vector<SensorPixel> HotPixels() const override;
+  void SetSceneNoise(bool on) override;
+  void SetLensCovered(bool on) override;
+  void DropMarkerOfNextFrames(int count) override;
+  void ShortenNextFrames(int count) override;
+  void SetStreamStalled(bool on) override;
+  void UnplugAfterFrames(int count) override;
 
   // --- the device side of a DeviceLink ---
   std::unique_ptr<usb::PendingIo> SubmitControl(uint64_t linkId, uint8_t* record, size_t recordLength);
@@ -96,6 +113,13 @@ class SimCameraImpl final : public SimCamera, public IoOwner, public std::enable
   Reply MemoryRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
 
   void Log(LoggedRequest entry);
+
+  // --- StreamPort (SimStreamer.cpp) ---
+  std::optional<StreamSnapshot> NextFrameSnapshot() override;
+  bool DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) override;
+  void UnplugDevice() override;
+  // The next frame from the registers; called with mutex_ held.
+  std::optional<StreamSnapshot> SnapshotLocked() const;
 
   const SimDeviceOptions options_;
   const int plugNumber_;
@@ -132,6 +156,9 @@ class SimCameraImpl final : public SimCamera, public IoOwner, public std::enable
   int portCycles_ = 0;
   int pipeResets_ = 0;
   int pipeAborts_ = 0;
+
+  // Last: its thread uses the members above and ends before they go.
+  SimStreamer streamer_{*this, options_.model};
 };
 
 }  // namespace okc::sim

@@ -120,6 +120,11 @@ SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, u
     case kStreamOff:
       if (in) return kStall;
       streaming_ = r.request == kStreamOn;
+      if (streaming_) {
+        streamer_.StreamOn();
+      } else {
+        streamer_.StreamOff();
+      }
       return length;
     case kSamples8:
     case kSamples16:
@@ -130,6 +135,11 @@ SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, u
     case kLongExposureEnd:
       if (in) return kStall;
       longExposure_ = r.request == kLongExposureBegin;
+      if (longExposure_) {
+        streamer_.LongExposureBegin();
+      } else {
+        streamer_.LongExposureEnd();
+      }
       return length;
     case kFirmwareVersion:
       if (!in) return kStall;

@@ -98,6 +98,13 @@ struct SimSensorState {
   double framePeriodUs = 0;       // time from frame to frame (stretched by a longer integration)
 };
 
+// A pixel of the image sensor, in sensor coordinates (column, row).
+struct SensorPixel {
+  int x = 0;
+  int y = 0;
+  bool operator==(const SensorPixel&) const = default;
+};
+
 class SimCamera {
  public:
   virtual ~SimCamera() = default;
@@ -153,6 +160,48 @@ class SimCamera {
   virtual void PushBulkData(std::vector<uint8_t> chunk) = 0;
   virtual size_t PendingBulkBytes() const = 0;
   virtual uint32_t BulkTransferSize() const = 0;  // last SetTransferSize of the bulk endpoint
+
+  // --- frame stream (TAV family) ---
+  // After A9 the sensor sends a frame of the programmed window at the frame
+  // period of its registers, each frame one chunk of the bulk stream: the frame
+  // marker, then the samples (12-bit values in two bytes after AC, their 8 high
+  // bits after AB), on the USB 3 models the trailer last. AA stops; AF restarts
+  // the frame in progress. AE stops frames and starts a host-timed exposure,
+  // the next AF ends it: one frame follows after its readout time, then normal
+  // frames again. A frame finished while the host has not yet taken all of the
+  // previous one is dropped at the device. Register and sample width changes
+  // take effect at the next frame. The scene is fixed in sensor coordinates:
+  // stars on a warm sky glow, dark current and hot pixels; the colour models
+  // see it through a Bayer mosaic with G R at even sensor rows (from even
+  // columns) and B G at odd ones.
+  // Frames finished since attach (sent or dropped), and those dropped.
+  virtual uint64_t FramesProduced() const = 0;
+  virtual uint64_t FramesDroppedAtDevice() const = 0;
+  // Exposure of the last frame sent, in microseconds (host-timed ones included).
+  virtual uint64_t LastFrameExposureUs() const = 0;
+  // The scene's noiseless 12-bit sample at a sensor pixel (an 8-bit frame
+  // carries its 8 high bits): black level + gain x exposure x light,
+  // saturating at 4095, with the sensor's gains and black level now and
+  // `exposureUs` (default: the integration time programmed now). -1 outside
+  // the pixel array or while the sensor cannot stream (window, clock or line
+  // length not programmed).
+  virtual int ExpectedSceneValue(int sensorX, int sensorY,
+                                 std::optional<uint64_t> exposureUs = std::nullopt) const = 0;
+  // Sensor pixels with a high dark current (the same on every camera of a kind; none off the TAV family).
+  virtual std::vector<SensorPixel> HotPixels() const = 0;
+  // Shot and read noise in frames (on by default).
+  virtual void SetSceneNoise(bool on) = 0;
+  // No light reaches the sensor: frames show only dark current, hot pixels and noise.
+  virtual void SetLensCovered(bool on) = 0;
+
+  // --- frame stream faults ---
+  // The next `count` frames sent lack their marker / carry only half their bytes.
+  virtual void DropMarkerOfNextFrames(int count) = 0;
+  virtual void ShortenNextFrames(int count) = 0;
+  // No frames at all while on; when cleared the sensor starts a new frame.
+  virtual void SetStreamStalled(bool on) = 0;
+  // The device disappears (Unplug) right after sending `count` more frames; 0: at once.
+  virtual void UnplugAfterFrames(int count) = 0;
 
   // --- faults ---
   // Control requests are taken but never answered, until aborted.

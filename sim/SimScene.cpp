@@ -1,0 +1,293 @@
+#include "sim/SimScene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace okc::sim {
+namespace {
+
+// The scene is fixed: every camera of a kind sees the same sky.
+constexpr uint64_t kLayoutSeed = 0x6A5D6102C0FFEEull;
+
+// Sky glow, DN/s at unity gain, brighter towards one corner (a town on the horizon)
+// and warmer than white.
+constexpr float kSkyRate = 1200.0f;
+constexpr float kSkyRed = 1.25f, kSkyGreen = 1.0f, kSkyBlue = 0.8f;
+
+// Stars: total rate of the faintest, power-law brighter ones up to the brightest.
+constexpr int kStarCount = 400;
+constexpr float kFaintStarRate = 2.0e4f;
+constexpr float kBrightestStarRate = 3.0e6f;
+constexpr float kMinStarSigma = 1.1f, kMaxStarSigma = 1.6f;
+
+// Dark current of ordinary pixels (DN/s, varying from pixel to pixel) and of hot pixels.
+constexpr float kDarkRate = 4.0f;
+constexpr int kHotPixelCount = 24;
+constexpr float kHotPixelMinRate = 2.0e3f;
+constexpr float kHotPixelRateSpan = 100.0f;  // the hottest is 100 times the coolest
+constexpr int kHotPixelMargin = 4;           // away from the array's edge
+constexpr int kHotPixelSpacing = 3;          // never next to another hot pixel
+
+// Noise: DN per electron at unity gain, read noise in DN at unity gain.
+constexpr float kDnPerElectron = 0.5f;
+constexpr float kReadNoiseDn = 2.0f;
+
+// SplitMix64: small, fast and good enough for scene layout and noise.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [0, 1).
+  float Uniform() { return static_cast<float>(Next() >> 40) * (1.0f / 16777216.0f); }
+
+ private:
+  uint64_t state_;
+};
+
+// Standard normal deviates at evenly spaced quantiles, so that a few random
+// bits pick one: frames need a million of them and exact tails do not matter.
+class NormalTable {
+ public:
+  static constexpr int kBits = 12;
+  NormalTable() {
+    for (int i = 0; i < kSize; ++i) values_[i] = InverseNormal((i + 0.5) / kSize);
+  }
+  float operator[](uint64_t index) const { return values_[index & (kSize - 1)]; }
+
+ private:
+  static constexpr int kSize = 1 << kBits;
+  // Bisection on the normal distribution function: done once, exactness over speed.
+  static float InverseNormal(double p) {
+    double lo = -8.0, hi = 8.0;
+    for (int i = 0; i < 60; ++i) {
+      const double mid = 0.5 * (lo + hi);
+      (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p ? lo : hi) = mid;
+    }
+    return static_cast<float>(0.5 * (lo + hi));
+  }
+  float values_[kSize];
+};
+
+// Draws normal deviates five at a time from one 64-bit random number.
+class NormalSource {
+ public:
+  explicit NormalSource(uint64_t seed) : random_(seed) {}
+  float Next() {
+    if (left_ == 0) {
+      bits_ = random_.Next();
+      left_ = 64 / NormalTable::kBits;
+    }
+    --left_;
+    const float value = Table()[bits_];
+    bits_ >>= NormalTable::kBits;
+    return value;
+  }
+
+ private:
+  static const NormalTable& Table() {
+    static const NormalTable table;
+    return table;
+  }
+  Random random_;
+  uint64_t bits_ = 0;
+  int left_ = 0;
+};
+
+size_t Index(int x, int y) { return static_cast<size_t>(y) * SimScene::kColumns + static_cast<size_t>(x); }
+
+// The mean signal of a pixel in DN, shared by rendering and the expected value so both agree exactly.
+inline float MeanDn(float light, float dark, float lightOn, float gainTime) {
+  return (light * lightOn + dark) * gainTime;
+}
+
+// Rounds to the nearest 12-bit sample, saturating. Branch-free so row loops vectorise;
+// the settings are made finite before, so `value` is never NaN.
+inline int Quantise(float value) {
+  return static_cast<int>(std::min(std::max(value, 0.0f), static_cast<float>(kMaxSample)) + 0.5f);
+}
+
+// Exposure, gains and black level inside the range a sensor can have, and
+// finite, so the arithmetic below stays finite whatever the settings say.
+FrameSettings Bounded(FrameSettings s) {
+  const auto bound = [](double v, double high) { return v >= 0.0 && v <= high ? v : (v > high ? high : 0.0); };
+  s.exposureUs = bound(s.exposureUs, 1e12);
+  for (auto& row : s.cellGain) {
+    for (double& g : row) g = bound(g, 1e6);
+  }
+  s.blackLevel = bound(s.blackLevel, 65535.0);
+  return s;
+}
+
+}  // namespace
+
+std::shared_ptr<const SimScene> SimScene::Shared(bool colour) {
+  static std::mutex mutex;
+  static std::shared_ptr<const SimScene> scenes[2];
+  std::lock_guard lock(mutex);
+  auto& scene = scenes[colour ? 1 : 0];
+  if (!scene) scene = std::make_shared<const SimScene>(colour);
+  return scene;
+}
+
+SimScene::SimScene(bool colour)
+    : colour_(colour), light_(Index(0, kRows), 0.0f), dark_(Index(0, kRows), 0.0f) {
+  AddSky();
+  AddStars();
+  AddDarkCurrent();
+}
+
+float SimScene::Response(int x, int y, float red, float green, float blue) const {
+  if (!colour_) return (red + green + blue) / 3.0f;
+  // Even rows: G R, odd rows: B G.
+  if ((y & 1) == 0) return (x & 1) == 0 ? green : red;
+  return (x & 1) == 0 ? blue : green;
+}
+
+void SimScene::AddSky() {
+  for (int y = 0; y < kRows; ++y) {
+    for (int x = 0; x < kColumns; ++x) {
+      const float glow = kSkyRate * (1.0f + 0.3f * x / kColumns + 0.2f * y / kRows);
+      light_[Index(x, y)] += glow * Response(x, y, kSkyRed, kSkyGreen, kSkyBlue);
+    }
+  }
+}
+
+void SimScene::AddStars() {
+  Random random(kLayoutSeed);
+  for (int i = 0; i < kStarCount; ++i) {
+    const float cx = random.Uniform() * kColumns;
+    const float cy = random.Uniform() * kRows;
+    // Many faint stars, few bright ones.
+    const float u = std::max(random.Uniform(), 1e-3f);
+    const float rate = std::min(kFaintStarRate * std::pow(u, -1.5f), kBrightestStarRate);
+    const float sigma = kMinStarSigma + random.Uniform() * (kMaxStarSigma - kMinStarSigma);
+    // Cool red stars to hot blue ones.
+    const float temperature = random.Uniform() * 2.0f - 1.0f;
+    const float red = 1.0f - 0.45f * temperature, blue = 1.0f + 0.45f * temperature;
+
+    const int radius = static_cast<int>(std::ceil(4.0f * sigma));
+    const float peak = rate / (2.0f * 3.14159265f * sigma * sigma);
+    const int x0 = std::max(0, static_cast<int>(cx) - radius), x1 = std::min(kColumns - 1, static_cast<int>(cx) + radius);
+    const int y0 = std::max(0, static_cast<int>(cy) - radius), y1 = std::min(kRows - 1, static_cast<int>(cy) + radius);
+    for (int y = y0; y <= y1; ++y) {
+      for (int x = x0; x <= x1; ++x) {
+        const float dx = x + 0.5f - cx, dy = y + 0.5f - cy;
+        const float flux = peak * std::exp(-(dx * dx + dy * dy) / (2.0f * sigma * sigma));
+        light_[Index(x, y)] += flux * Response(x, y, red, 1.0f, blue);
+      }
+    }
+  }
+}
+
+void SimScene::AddDarkCurrent() {
+  Random random(kLayoutSeed ^ 0xDA4CDA4Cull);
+  for (float& d : dark_) d = kDarkRate * (0.5f + random.Uniform());
+  while (static_cast<int>(hotPixels_.size()) < kHotPixelCount) {
+    const SensorPixel p{kHotPixelMargin + static_cast<int>(random.Uniform() * (kColumns - 2 * kHotPixelMargin)),
+                        kHotPixelMargin + static_cast<int>(random.Uniform() * (kRows - 2 * kHotPixelMargin))};
+    const bool crowded = std::any_of(hotPixels_.begin(), hotPixels_.end(), [&p](const SensorPixel& q) {
+      return std::abs(p.x - q.x) < kHotPixelSpacing && std::abs(p.y - q.y) < kHotPixelSpacing;
+    });
+    if (crowded) continue;
+    hotPixels_.push_back(p);
+    dark_[Index(p.x, p.y)] = kHotPixelMinRate * std::pow(kHotPixelRateSpan, random.Uniform());
+  }
+}
+
+bool SimScene::WindowFits(const FrameSettings& s) {
+  return s.x >= 0 && s.y >= 0 && s.width > 0 && s.height > 0 && s.width <= kColumns - s.x &&
+         s.height <= kRows - s.y;
+}
+
+size_t SimScene::FrameBytes(const FrameSettings& s) {
+  if (!WindowFits(s)) return 0;
+  return static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * (s.sixteenBit ? 2 : 1);
+}
+
+int SimScene::ExpectedValue(int x, int y, const FrameSettings& settings) const {
+  if (x < 0 || y < 0 || x >= kColumns || y >= kRows) return -1;
+  const FrameSettings s = Bounded(settings);
+  const float gainTime = static_cast<float>(s.cellGain[y & 1][x & 1] * s.exposureUs * 1e-6);
+  const float mean = MeanDn(light_[Index(x, y)], dark_[Index(x, y)], s.lensCovered ? 0.0f : 1.0f, gainTime);
+  return Quantise(static_cast<float>(s.blackLevel) + mean);
+}
+
+bool SimScene::Render(const FrameSettings& settings, uint64_t noiseSeed, std::vector<uint8_t>& out) const {
+  const FrameSettings s = Bounded(settings);
+  const size_t bytes = FrameBytes(s);
+  out.resize(bytes);
+  if (bytes == 0) return false;
+
+  NormalSource normal(noiseSeed);
+  const bool noise = s.noise, sixteenBit = s.sixteenBit;
+  const float lightOn = s.lensCovered ? 0.0f : 1.0f;
+  const float black = static_cast<float>(s.blackLevel);
+  const int width = s.width;
+  // One row at a time in simple loops the compiler can vectorise.
+  std::vector<float> mean(width), deviates(noise ? width : 0);
+  std::vector<uint16_t> samples(width);
+  uint8_t* o = out.data();
+  for (int row = 0; row < s.height; ++row) {
+    const int y = s.y + row;
+    // Per column parity: gain x time for the mean, and the noise terms, which grow with the gain.
+    float gainTime[2], shot[2], read[2];
+    for (int p = 0; p < 2; ++p) {
+      const double gain = s.cellGain[y & 1][(s.x + p) & 1];
+      gainTime[p] = static_cast<float>(gain * s.exposureUs * 1e-6);
+      shot[p] = static_cast<float>(gain * kDnPerElectron);
+      read[p] = static_cast<float>(gain * kReadNoiseDn * gain * kReadNoiseDn);
+    }
+    const float* light = &light_[Index(s.x, y)];
+    const float* dark = &dark_[Index(s.x, y)];
+    for (int c = 0; c < width; ++c) mean[c] = MeanDn(light[c], dark[c], lightOn, gainTime[c & 1]);
+    if (noise) {
+      for (int c = 0; c < width; ++c) deviates[c] = normal.Next();
+      for (int c = 0; c < width; ++c) {
+        const float sigma = std::sqrt(shot[c & 1] * std::max(mean[c], 0.0f) + read[c & 1]);
+        samples[c] = static_cast<uint16_t>(Quantise(black + mean[c] + sigma * deviates[c]));
+      }
+    } else {
+      for (int c = 0; c < width; ++c) samples[c] = static_cast<uint16_t>(Quantise(black + mean[c]));
+    }
+    if (sixteenBit) {
+      for (int c = 0; c < width; ++c) {
+        o[2 * c] = static_cast<uint8_t>(samples[c] >> 4);
+        o[2 * c + 1] = static_cast<uint8_t>(samples[c] & 0x0F);
+      }
+      o += 2 * static_cast<size_t>(width);
+    } else {
+      for (int c = 0; c < width; ++c) o[c] = static_cast<uint8_t>(samples[c] >> 4);
+      o += width;
+    }
+  }
+  return true;
+}
+
+void StampFrameMarker(std::vector<uint8_t>& frame) {
+  if (frame.size() < 4) return;
+  frame[0] = 0x11;
+  frame[1] = 0xAA;
+  frame[2] = 0x00;
+  frame[3] = 0xBB;
+}
+
+void StampFrameTrailer(std::vector<uint8_t>& frame) {
+  if (frame.size() < 8) return;
+  const size_t end = frame.size();
+  frame[end - 4] = 0xBB;
+  frame[end - 3] = 0x00;
+  frame[end - 2] = 0xAA;
+  frame[end - 1] = 0x11;
+}
+
+bool HasFrameMarker(const std::vector<uint8_t>& frame) {
+  return frame.size() >= 4 && frame[0] == 0x11 && frame[1] == 0xAA && frame[2] == 0x00 && frame[3] == 0xBB;
+}
+
+}  // namespace okc::sim

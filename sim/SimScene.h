@@ -1,0 +1,94 @@
+// The sky a simulated TAV-family camera looks at, and the raw frames its sensor
+// makes of it.
+//
+// The scene lives in sensor coordinates: stars, sky glow, dark current and hot
+// pixels sit at fixed sensor pixels, so any readout window shows the same stars
+// at the same sensor places. It is built once per kind of sensor (colour or
+// mono); a frame then only scales it by exposure and gain and adds noise.
+//
+// Levels are 12-bit numbers (DN): rates are DN per second at unity gain, a
+// sample is black level + gain x exposure x rate (+ noise), saturating at 4095.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "okccamera/SimCameras.h"
+
+namespace okc::sim {
+
+// Bytes 0x11, 0xAA, 0x00, 0xBB: the first word of every frame.
+constexpr uint32_t kFrameMarker = 0xBB00AA11;
+// Bytes 0xBB, 0x00, 0xAA, 0x11: the last word of every frame of the USB 3 models.
+constexpr uint32_t kFrameTrailer = 0x11AA00BB;
+constexpr int kMaxSample = 4095;
+
+// How one frame is read out and exposed.
+struct FrameSettings {
+  // Readout window in sensor pixels (first column and row, columns and rows).
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  bool sixteenBit = false;  // 2 bytes per sample (12 bits packed), else 1 (the 8 high bits)
+  double exposureUs = 0;
+  // Analog x digital gain of each place of the 2 x 2 colour cell, indexed
+  // [sensor row & 1][sensor column & 1].
+  std::array<std::array<double, 2>, 2> cellGain{};
+  double blackLevel = 0;     // DN added to every sample
+  bool lensCovered = false;  // no light: dark current and hot pixels only
+  bool noise = true;         // shot and read noise
+};
+
+class SimScene {
+ public:
+  // The sensor's pixel array: columns 0 to 1279, rows 0 to 963 (the driver reads rows from 2).
+  static constexpr int kColumns = 1280;
+  static constexpr int kRows = 964;
+
+  // The scene of a colour (Bayer "G R / B G" at even sensor rows and columns)
+  // or mono sensor, built on first use and shared by every camera of that kind.
+  static std::shared_ptr<const SimScene> Shared(bool colour);
+
+  explicit SimScene(bool colour);
+
+  bool Colour() const { return colour_; }
+  // The window lies inside the pixel array and is not empty.
+  static bool WindowFits(const FrameSettings& settings);
+  // Bytes of a frame of the window; 0 if it does not fit.
+  static size_t FrameBytes(const FrameSettings& settings);
+
+  // The noiseless 12-bit sample at a sensor pixel; -1 outside the array.
+  int ExpectedValue(int x, int y, const FrameSettings& settings) const;
+  // Writes the frame's samples (no marker) into `out`, resized to FrameBytes.
+  // The noise comes from `noiseSeed`; the same seed gives the same frame.
+  // False, with `out` empty, if the window does not fit.
+  bool Render(const FrameSettings& settings, uint64_t noiseSeed, std::vector<uint8_t>& out) const;
+
+  // Sensor pixels with a dark current far above the rest.
+  const std::vector<SensorPixel>& HotPixels() const { return hotPixels_; }
+
+ private:
+  void AddSky();
+  void AddStars();
+  void AddDarkCurrent();
+  // Filter response of the pixel's colour to light of colour (red, green, blue).
+  float Response(int x, int y, float red, float green, float blue) const;
+
+  const bool colour_;
+  std::vector<float> light_;  // DN/s at unity gain from the sky and the stars
+  std::vector<float> dark_;   // DN/s at unity gain from dark current
+  std::vector<SensorPixel> hotPixels_;
+};
+
+// Writes the frame marker over the first four bytes (frames of at least 4 bytes).
+void StampFrameMarker(std::vector<uint8_t>& frame);
+// Writes the trailer over the last four bytes (frames of at least 8 bytes).
+void StampFrameTrailer(std::vector<uint8_t>& frame);
+// True if the frame begins with the marker.
+bool HasFrameMarker(const std::vector<uint8_t>& frame);
+
+}  // namespace okc::sim

@@ -1,0 +1,361 @@
+#include "sim/SimStreamer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "okccamera/Clock.h"
+#include "sim/SimCameraImpl.h"
+
+namespace okc::sim {
+namespace {
+
+// Sleep steps: short, so AA, unplug and destruction stop the thread within a few milliseconds.
+constexpr uint64_t kSleepStepMs = 2;
+// While the sensor cannot stream (window or clock not programmed), it looks again this often.
+constexpr uint64_t kNotReadyRetryUs = 10000;
+// Digital gains are in 1/32 steps.
+constexpr double kUnityDigitalGain = 32.0;
+// The one digital gain register the mono driver writes; on the sensor it sets all four.
+constexpr uint16_t kRegGlobalGain = 0x305E;
+
+bool IsColourModel(Model model) { return model == Model::TAVC || model == Model::TAVC_U; }
+bool IsMonoModel(Model model) { return model == Model::TAVM || model == Model::TAVM_U; }
+
+uint64_t NoiseSeed(uint64_t frameNumber) { return 0x5EED5EED00000000ull ^ (frameNumber * 0x9E3779B97F4A7C15ull); }
+
+}  // namespace
+
+std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, bool mono, uint16_t globalGain) {
+  if (!(sensor.pixelClockMhz > 0) || sensor.lineLength == 0 || !(sensor.framePeriodUs > 0)) return std::nullopt;
+  StreamSnapshot snap;
+  FrameSettings& f = snap.frame;
+  f.x = sensor.x;
+  f.y = sensor.y;
+  f.width = sensor.width;
+  f.height = sensor.height;
+  if (!SimScene::WindowFits(f)) return std::nullopt;
+  f.sixteenBit = sensor.sixteenBit;
+  f.exposureUs = sensor.integrationUs;
+  f.blackLevel = sensor.blackLevel;
+  const double analog = sensor.analogGain;
+  if (mono) {
+    for (auto& row : f.cellGain) row.fill(analog * globalGain / kUnityDigitalGain);
+  } else {
+    // Even rows G R, odd rows B G; the green next to red is green 1.
+    f.cellGain[0][0] = analog * sensor.greenGain1 / kUnityDigitalGain;
+    f.cellGain[0][1] = analog * sensor.redGain / kUnityDigitalGain;
+    f.cellGain[1][0] = analog * sensor.blueGain / kUnityDigitalGain;
+    f.cellGain[1][1] = analog * sensor.greenGain2 / kUnityDigitalGain;
+  }
+  snap.periodUs = std::max(sensor.framePeriodUs, kMinFramePeriodUs);
+  const uint32_t lines = sensor.frameLength > 0 ? sensor.frameLength : static_cast<uint32_t>(sensor.height);
+  snap.readoutUs = lines * static_cast<double>(sensor.lineLength) / sensor.pixelClockMhz;
+  return snap;
+}
+
+SimStreamer::SimStreamer(StreamPort& port, Model model)
+    : port_(port), colour_(IsColourModel(model)), usb3_(IsUsb3Model(model)) {}
+
+SimStreamer::~SimStreamer() { Shutdown(); }
+
+uint64_t SimStreamer::NowUs() { return platform::TickCountMs() * 1000; }
+
+void SimStreamer::Replan() {
+  epoch_.fetch_add(1);
+  wake_.notify_all();
+}
+
+// --- controller commands ---
+
+void SimStreamer::StreamOn() {
+  std::lock_guard lock(mutex_);
+  if (quit_) return;
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  streaming_ = true;
+  frameStartUs_ = NowUs();
+  if (longFramePending_) {
+    wake_.notify_all();  // the host-timed frame on its way stays
+  } else {
+    Replan();  // starts, or restarts, the frame in progress
+  }
+}
+
+void SimStreamer::StreamOff() {
+  std::lock_guard lock(mutex_);
+  streaming_ = false;
+  longFramePending_ = false;
+  Replan();
+}
+
+void SimStreamer::LongExposureBegin() {
+  std::lock_guard lock(mutex_);
+  inLongExposure_ = true;
+  longExposureStartUs_ = NowUs();
+  if (!longFramePending_) Replan();  // normal frames stop
+}
+
+void SimStreamer::LongExposureEnd() {
+  std::lock_guard lock(mutex_);
+  if (inLongExposure_) {
+    inLongExposure_ = false;
+    if (streaming_) {
+      longFramePending_ = true;
+      longExposureEndUs_ = NowUs();
+      Replan();
+    }
+  } else if (streaming_ && !longFramePending_) {
+    frameStartUs_ = NowUs();  // restarts the frame in progress
+    Replan();
+  }
+}
+
+void SimStreamer::Stop() {
+  std::lock_guard lock(mutex_);
+  quit_ = true;
+  Replan();
+}
+
+void SimStreamer::Shutdown() {
+  Stop();
+  std::thread thread;
+  {
+    std::lock_guard lock(mutex_);
+    thread.swap(thread_);
+  }
+  if (!thread.joinable()) return;
+  if (thread.get_id() == std::this_thread::get_id()) {
+    thread.detach();  // it ends by itself right after this
+  } else {
+    thread.join();
+  }
+}
+
+// --- the thread ---
+
+bool SimStreamer::HasWork() const {
+  return !stalled_ && (longFramePending_ || (streaming_ && !inLongExposure_));
+}
+
+bool SimStreamer::SleepUntil(uint64_t untilUs, uint64_t epoch) const {
+  for (;;) {
+    if (quit_ || epoch_ != epoch) return false;
+    const uint64_t now = NowUs();
+    if (now >= untilUs) return true;
+    const uint64_t leftMs = (untilUs - now + 999) / 1000;
+    platform::SleepMs(std::min(leftMs, kSleepStepMs));
+  }
+}
+
+void SimStreamer::Run() {
+  std::vector<uint8_t> frame;
+  while (!quit_) {
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return quit_ || HasWork(); });
+      if (quit_) return;
+      job.epoch = epoch_;
+      job.longExposure = longFramePending_;
+      job.startUs = longFramePending_ ? longExposureEndUs_ : frameStartUs_;
+      // A clock swapped in between can make the end look earlier than the start.
+      job.exposureUs = longExposureEndUs_ > longExposureStartUs_ ? longExposureEndUs_ - longExposureStartUs_ : 0;
+      job.frameNumber = frameNumber_++;
+      job.noise = noise_;
+      job.lensCovered = lensCovered_;
+    }
+
+    // The frame's settings are those at its start: later changes show in the next frame.
+    const std::optional<StreamSnapshot> snap = port_.NextFrameSnapshot();
+    if (!snap) {
+      if (SleepUntil(NowUs() + kNotReadyRetryUs, job.epoch)) {
+        std::lock_guard lock(mutex_);
+        if (epoch_ == job.epoch) frameStartUs_ = NowUs();
+      }
+      continue;
+    }
+    FrameSettings settings = snap->frame;
+    settings.noise = job.noise;
+    settings.lensCovered = job.lensCovered;
+    if (job.longExposure) settings.exposureUs = static_cast<double>(job.exposureUs);
+    const double lengthUs = job.longExposure ? snap->readoutUs : snap->periodUs;
+    const uint64_t dueUs = job.startUs + static_cast<uint64_t>(std::llround(lengthUs));
+
+    // Render first, then wait: the frame leaves the sensor on time.
+    Scene().Render(settings, NoiseSeed(job.frameNumber), frame);
+    if (!SleepUntil(dueUs, job.epoch)) continue;
+    const bool unplug =
+        port_.DeliverFrame(std::move(frame), job.epoch, static_cast<uint64_t>(std::llround(settings.exposureUs)));
+    frame = {};
+    {
+      std::lock_guard lock(mutex_);
+      if (epoch_ == job.epoch) {
+        if (job.longExposure) longFramePending_ = false;  // normal frames resume
+        frameStartUs_ = std::max(dueUs, NowUs());
+      }
+    }
+    if (unplug) port_.UnplugDevice();
+  }
+}
+
+// --- frames that are done ---
+
+FrameFate SimStreamer::Settle(uint64_t epoch, size_t pendingBulkBytes, uint64_t exposureUs) {
+  std::lock_guard lock(mutex_);
+  FrameFate fate;
+  if (quit_ || epoch != epoch_) return fate;  // cancelled on its way
+  ++produced_;
+  // No room on the device: the host has not yet taken the previous frame.
+  if (pendingBulkBytes > 0) {
+    ++dropped_;
+    return fate;
+  }
+  fate.send = true;
+  lastExposureUs_ = exposureUs;
+  if (framesWithoutMarker_ > 0) {
+    --framesWithoutMarker_;
+    fate.withoutMarker = true;
+  }
+  if (shortFrames_ > 0) {
+    --shortFrames_;
+    fate.halfLength = true;
+  }
+  if (framesBeforeUnplug_ > 0 && --framesBeforeUnplug_ == 0) fate.unplugAfter = true;
+  return fate;
+}
+
+void SimStreamer::Prepare(std::vector<uint8_t>& frame, const FrameFate& fate) const {
+  if (usb3_) StampFrameTrailer(frame);
+  if (!fate.withoutMarker) {
+    StampFrameMarker(frame);
+  } else if (HasFrameMarker(frame)) {
+    frame[0] ^= 0x01;  // samples that happen to spell the marker
+  }
+  if (fate.halfLength) frame.resize(frame.size() / 2);
+}
+
+const SimScene& SimStreamer::Scene() const { return *SimScene::Shared(colour_); }
+
+bool SimStreamer::LensCovered() const {
+  std::lock_guard lock(mutex_);
+  return lensCovered_;
+}
+
+// --- faults and switches ---
+
+void SimStreamer::DropMarkerOfNextFrames(int count) {
+  std::lock_guard lock(mutex_);
+  framesWithoutMarker_ = std::max(count, 0);
+}
+
+void SimStreamer::ShortenNextFrames(int count) {
+  std::lock_guard lock(mutex_);
+  shortFrames_ = std::max(count, 0);
+}
+
+void SimStreamer::SetStalled(bool on) {
+  std::lock_guard lock(mutex_);
+  if (stalled_ == on) return;
+  stalled_ = on;
+  frameStartUs_ = NowUs();  // after a stall the sensor starts a new frame
+  Replan();
+}
+
+void SimStreamer::UnplugAfterFrames(int count) {
+  std::lock_guard lock(mutex_);
+  framesBeforeUnplug_ = std::max(count, 0);
+}
+
+void SimStreamer::SetNoise(bool on) {
+  std::lock_guard lock(mutex_);
+  noise_ = on;
+}
+
+void SimStreamer::SetLensCovered(bool on) {
+  std::lock_guard lock(mutex_);
+  lensCovered_ = on;
+}
+
+uint64_t SimStreamer::FramesProduced() const {
+  std::lock_guard lock(mutex_);
+  return produced_;
+}
+
+uint64_t SimStreamer::FramesDropped() const {
+  std::lock_guard lock(mutex_);
+  return dropped_;
+}
+
+uint64_t SimStreamer::LastExposureUs() const {
+  std::lock_guard lock(mutex_);
+  return lastExposureUs_;
+}
+
+// --- the camera's side of its frame stream ---
+
+std::optional<StreamSnapshot> SimCameraImpl::SnapshotLocked() const {
+  const SimSensorState s = sensor_.State(options_.model, registers_, clockMhz_, sixteenBit_);
+  return SnapshotOf(s, IsMonoModel(options_.model), registers_[kRegGlobalGain]);
+}
+
+std::optional<StreamSnapshot> SimCameraImpl::NextFrameSnapshot() {
+  std::lock_guard lock(mutex_);
+  if (unplugged_) return std::nullopt;
+  return SnapshotLocked();
+}
+
+bool SimCameraImpl::DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) {
+  std::lock_guard lock(mutex_);
+  if (unplugged_) return false;
+  const FrameFate fate = streamer_.Settle(epoch, bulk_.PendingBytes(), exposureUs);
+  if (!fate.send) return false;
+  streamer_.Prepare(frame, fate);
+  bulk_.Push(std::move(frame));
+  return fate.unplugAfter;
+}
+
+void SimCameraImpl::UnplugDevice() { Unplug(); }
+
+uint64_t SimCameraImpl::FramesProduced() const { return streamer_.FramesProduced(); }
+
+uint64_t SimCameraImpl::FramesDroppedAtDevice() const { return streamer_.FramesDropped(); }
+
+uint64_t SimCameraImpl::LastFrameExposureUs() const { return streamer_.LastExposureUs(); }
+
+int SimCameraImpl::ExpectedSceneValue(int sensorX, int sensorY, std::optional<uint64_t> exposureUs) const {
+  const SimScene& scene = streamer_.Scene();  // built, on first use, outside the camera's lock
+  std::optional<StreamSnapshot> snap;
+  {
+    std::lock_guard lock(mutex_);
+    snap = SnapshotLocked();
+  }
+  if (!snap) return -1;
+  FrameSettings settings = snap->frame;
+  settings.lensCovered = streamer_.LensCovered();
+  if (exposureUs) settings.exposureUs = static_cast<double>(*exposureUs);
+  return scene.ExpectedValue(sensorX, sensorY, settings);
+}
+
+std::vector<SensorPixel> SimCameraImpl::HotPixels() const {
+  if (!IsColourModel(options_.model) && !IsMonoModel(options_.model)) return {};
+  return streamer_.Scene().HotPixels();
+}
+
+void SimCameraImpl::SetSceneNoise(bool on) { streamer_.SetNoise(on); }
+
+void SimCameraImpl::SetLensCovered(bool on) { streamer_.SetLensCovered(on); }
+
+void SimCameraImpl::DropMarkerOfNextFrames(int count) { streamer_.DropMarkerOfNextFrames(count); }
+
+void SimCameraImpl::ShortenNextFrames(int count) { streamer_.ShortenNextFrames(count); }
+
+void SimCameraImpl::SetStreamStalled(bool on) { streamer_.SetStalled(on); }
+
+void SimCameraImpl::UnplugAfterFrames(int count) {
+  if (count <= 0) {
+    Unplug();
+  } else {
+    streamer_.UnplugAfterFrames(count);
+  }
+}
+
+}  // namespace okc::sim
