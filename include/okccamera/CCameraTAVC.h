@@ -5,6 +5,9 @@
 // object (window, clock, exposure, gain, white balance) to the sensor.
 #pragma once
 
+#include <atomic>
+#include <thread>
+
 #include "okccamera/CCameraBase.h"
 
 class CCameraTAVC : public CCameraBase {
@@ -27,6 +30,19 @@ class CCameraTAVC : public CCameraBase {
   bool SetExp(unsigned long long microseconds, bool automatic) override;
   bool SetMisc(bool flipRow, bool flipColumn) override;
   float GetSensorTemp() override;
+  // Takes the oldest good frame and writes it in the current format: width x height
+  // pixels of 1 (8-bit raw or luminance), 3 (B, G, R) or 2 (16-bit, 12-bit value in
+  // the top bits) bytes. Waits up to timeoutMs for one; 0 returns at once when none
+  // is queued, 0xFFFFFFFF waits without limit, though never past the end of the
+  // capture run or the loss of the camera. False, with nothing written, when no
+  // frame came, `buffer` is null or `size` is smaller than the output image.
+  bool GetImage(unsigned char* buffer, int size, unsigned long timeoutMs) override;
+  // Starts the capture worker; `capturing` is set once the stream runs. A second
+  // call while a worker is starting or running starts nothing. False on a closed
+  // camera or before the first SetResolution.
+  bool StartCapture() override;
+  // Saves the settings, stops the worker (also one still starting) and waits for it.
+  bool StopCapture() override;
 
   // ---- sensor programming from the stored values ----
   // Writes the readout window of the stored region, then clock, bandwidth and exposure.
@@ -50,4 +66,17 @@ class CCameraTAVC : public CCameraBase {
   bool ReplayInitTable();
   // Writes first row, first column, (frame length,) last row and last column.
   bool WriteWindow(bool withFrameLength);
+
+  // ---- capture engine (TavcCapture.cpp) ----
+  // One capture run: the worker's transfers, buffers and error bookkeeping.
+  class CaptureRun;
+  void CompanionLoop();
+  // A worker has been started and has not yet set `capturing` (or given up).
+  std::atomic<bool> captureStarting_{false};
+  // StopCapture has asked the worker to end; a worker still starting then never sets `capturing`.
+  std::atomic<bool> stopRequested_{false};
+  // The worker saw the camera leave the bus: no frame will come until it is opened again.
+  std::atomic<bool> deviceLost_{false};
+  // Runs the periodic exposure and gain writes; started and joined by the worker.
+  std::thread companionThread_;
 };

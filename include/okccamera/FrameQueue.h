@@ -1,8 +1,11 @@
 // The two-slot queue between the capture worker and GetImage.
 //
 // The worker copies each good frame into a free slot (or drops it when both
-// are full); GetImage waits on the frame-available semaphore and takes the
-// oldest. The semaphore is released only when the count goes from 0 to 1.
+// are full); GetImage waits for the frame-available signal and takes the
+// oldest. The count decides whether a frame is there; the semaphore only
+// wakes a waiting consumer and is released only when the count goes from 0
+// to 1. A slot is written only while it is free, so the consumer may read the
+// oldest slot while the worker fills the other one.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +18,10 @@ namespace okc::core {
 
 class FrameQueue {
  public:
+  static constexpr int kSlots = 2;
+
   explicit FrameQueue(size_t slotSize);
+  // Wakes a consumer that may still be waiting.
   ~FrameQueue();
   FrameQueue(const FrameQueue&) = delete;
   FrameQueue& operator=(const FrameQueue&) = delete;
@@ -25,23 +31,28 @@ class FrameQueue {
   // Copies `length` bytes (at most the slot size) into the next free slot.
   // False when both slots are full: the frame is dropped and the caller counts it.
   bool Push(const uint8_t* frame, size_t length);
-  // Waits up to timeoutMs (0xFFFFFFFF: without limit) for a frame to be available.
+  // Waits up to timeoutMs for the frame-available signal; true when a frame is
+  // queued afterwards (at once when one already is). Always bounded: callers
+  // that want to wait longer call it again.
   bool WaitFrame(uint32_t timeoutMs);
-  // Copies the oldest frame (at most `length` bytes) into `out` and frees its slot. False when empty.
+  // Copies the oldest frame (at most `length` bytes, at most the slot size) into
+  // `out` and frees its slot. False when empty.
   bool Pop(uint8_t* out, size_t length);
-  // Looks at the oldest frame, or the one after it (ahead = 1), without taking it. Null when absent.
-  // The pointer stays valid until the frame is popped.
-  const uint8_t* Peek(int ahead = 0);
+  // Copies the first `length` bytes (at most the slot size) of the oldest frame
+  // without taking it. False when empty.
+  bool PeekFront(uint8_t* out, size_t length);
   int Count();
   size_t SlotSize() const { return slotSize_; }
 
  private:
-  std::unique_ptr<uint8_t[]> slots_[2];
+  std::unique_ptr<uint8_t[]> slots_[kSlots];
   int writeIndex_ = 0;
   int readIndex_ = 0;
   int count_ = 0;
   size_t slotSize_;
   std::mutex lock_;
+  // Holds at most one signal: released only on the count's 0 -> 1 step, and
+  // drained whenever the count returns to 0.
   std::binary_semaphore frameAvailable_{0};
 };
 

@@ -48,9 +48,13 @@ void setAutoPara(int maxGain, int maxExposure, int targetBrightness);
 void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness);
 
 /* ---- format and capture ----
- * getImageData: buffer holds one frame of the current format (getWidth() x
- * getHeight() x bytes per pixel); timeoutMs 0 returns at once when no frame is
- * waiting, 0xFFFFFFFF waits without limit. */
+ * getImageData: writes the next frame into buffer in the current format,
+ * getWidth() x getHeight() pixels of 1 (RAW8, Y8), 3 (RGB24: blue, green, red)
+ * or 2 (RAW16, native 16-bit) bytes. size is the buffer's size in bytes; when
+ * it is smaller than that image (or buffer is null) the call returns false and
+ * writes nothing. timeoutMs 0 returns at once when no frame is waiting,
+ * 0xFFFFFFFF waits without limit; a wait ends early, with false, once capture
+ * has stopped or the camera has left the bus. */
 bool setImageFormat(int width, int height, int bin, IMG_TYPE type);
 IMG_TYPE getImgType(void);
 void startCapture(void);
