@@ -1,7 +1,11 @@
 // Builds requests the way the endpoint classes hand them across the driver
-// seam, so the simulated cameras are tested through the same door.
+// seam, so the simulated cameras are tested through the same door, and the
+// fixture every simulator test starts from.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -34,10 +38,6 @@ struct ControlRequest {
     r.Encode(record.data());
     for (size_t i = 0; i < outData.size() && i < length; ++i) record[usb::kRecordSize + i] = outData[i];
   }
-
-  std::vector<uint8_t> Data(size_t n) const {
-    return {record.begin() + usb::kRecordSize, record.begin() + static_cast<std::ptrdiff_t>(usb::kRecordSize + n)};
-  }
   uint32_t UsbdStatus() const { return usb::RequestRecord::Decode(record.data()).usbdStatus; }
 };
 
@@ -53,16 +53,17 @@ inline ControlReply RunControl(usb::DeviceLink& link, ControlRequest request) {
   ControlReply reply;
   if (!io->Wait(1000)) return reply;
   reply.result = io->Result();
-  if (reply.result.bytesReturned > usb::kRecordSize) {
-    reply.data = request.Data(reply.result.bytesReturned - usb::kRecordSize);
-  }
+  const auto& r = request.record;
+  const size_t end = std::min<size_t>(reply.result.bytesReturned, r.size());
+  if (end > usb::kRecordSize) reply.data.assign(r.begin() + usb::kRecordSize, r.begin() + end);
   reply.usbdStatus = request.UsbdStatus();
   return reply;
 }
 
 inline ControlReply VendorOut(usb::DeviceLink& link, uint8_t code, uint16_t value = 0, uint16_t index = 0,
                               const std::vector<uint8_t>& data = {}) {
-  return RunControl(link, ControlRequest(kVendorType, code, false, value, index, static_cast<uint16_t>(data.size()), data));
+  const auto length = static_cast<uint16_t>(data.size());
+  return RunControl(link, ControlRequest(kVendorType, code, false, value, index, length, data));
 }
 
 inline ControlReply VendorIn(usb::DeviceLink& link, uint8_t code, uint16_t value, uint16_t index, uint16_t length) {
@@ -75,15 +76,11 @@ inline ControlReply GetDescriptor(usb::DeviceLink& link, uint8_t type, uint8_t i
              ControlRequest(kStandardType, 6, true, static_cast<uint16_t>(type << 8 | index), language, length));
 }
 
-// A 38-byte record naming a non-control endpoint.
-inline std::vector<uint8_t> EndpointRecord(uint8_t endpoint, size_t payload = 0) {
+// A 38-byte record naming a non-control endpoint, for a direct transfer.
+inline std::vector<uint8_t> EndpointRecord(uint8_t endpoint) {
   usb::RequestRecord r;
   r.endpointAddress = endpoint;
-  if (payload > 0) {
-    r.payloadOffset = usb::kRecordSize;
-    r.payloadLength = static_cast<uint32_t>(payload);
-  }
-  std::vector<uint8_t> record(usb::kRecordSize + payload, 0);
+  std::vector<uint8_t> record(usb::kRecordSize, 0);
   r.Encode(record.data());
   return record;
 }
@@ -93,7 +90,6 @@ struct BulkRead {
   std::vector<uint8_t> record = EndpointRecord(0x82);
   std::vector<uint8_t> buffer;
   std::unique_ptr<usb::PendingIo> io;
-
   BulkRead(usb::DeviceLink& link, size_t length) : buffer(length, 0) {
     io = link.SubmitDirect(record.data(), buffer.data(), buffer.size());
   }
@@ -103,26 +99,37 @@ struct BulkRead {
   }
 };
 
-// An attached camera and an open link to it.
-struct OpenedCamera {
+// Counting bytes: first, first + step, ...
+inline std::vector<uint8_t> Bytes(size_t n, uint8_t first, uint8_t step = 1) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(first + i * step);
+  return v;
+}
+
+inline usb::UsbDeviceClass ClassOf(Model model) { return {usb::kCameraVendorId, ProductIdOf(model)}; }
+
+// A fresh bus; Open attaches a camera and opens a link to it, the last one of its class.
+class SimTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<SimCamera> Open(const SimDeviceOptions& options) {
+    camera = bus->Attach(options);
+    const usb::UsbDeviceClass deviceClass = {usb::kCameraVendorId, camera->Options().classProductId};
+    uint32_t error = 0;
+    link = bus->Open(deviceClass, bus->CountDevices(deviceClass) - 1, &error);
+    EXPECT_NE(link, nullptr);
+    return camera;
+  }
+  std::shared_ptr<SimCamera> Open(Model model) {
+    SimDeviceOptions o;
+    o.model = model;
+    return Open(o);
+  }
+  usb::DeviceLink& Link() { return *link; }
+  SimCamera& Camera() { return *camera; }
+
+  std::shared_ptr<SimBus> bus = CreateSimBus();
   std::shared_ptr<SimCamera> camera;
   std::unique_ptr<usb::DeviceLink> link;
 };
-
-inline OpenedCamera AttachAndOpen(SimBus& bus, const SimDeviceOptions& options) {
-  OpenedCamera c;
-  c.camera = bus.Attach(options);
-  const uint16_t classPid = c.camera->Options().classProductId;
-  const int count = bus.CountDevices({usb::kCameraVendorId, classPid});
-  uint32_t error = 0;
-  c.link = bus.Open({usb::kCameraVendorId, classPid}, count - 1, &error);
-  return c;
-}
-
-inline OpenedCamera AttachAndOpen(SimBus& bus, Model model) {
-  SimDeviceOptions o;
-  o.model = model;
-  return AttachAndOpen(bus, o);
-}
 
 }  // namespace okc::sim::test

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +22,7 @@
 namespace okc::test {
 
 using RegisterWrite = std::pair<uint16_t, uint16_t>;
+using Values = std::vector<uint16_t>;
 
 class TavcTest : public ::testing::Test {
  protected:
@@ -52,11 +53,12 @@ class TavcTest : public ::testing::Test {
     camera_ = std::make_unique<CCameraTAVC>();
   }
 
-  // Attaches, opens and initialises, then forgets the requests seen so far.
-  void OpenAndInit() {
+  // Attaches, opens, initialises and sets the window, then forgets the requests seen so far.
+  void OpenAt(int width, int height, int bin = 1, IMAGE_TYPE type = IMAGE_8BIT) {
     Attach();
     ASSERT_TRUE(camera_->OpenCamera(1));
     ASSERT_TRUE(camera_->InitCamera());
+    ASSERT_TRUE(camera_->SetResolution(width, height, bin, type));
     sim_->ClearRequests();
   }
 
@@ -67,12 +69,18 @@ class TavcTest : public ::testing::Test {
     return out;
   }
 
-  // The last value written to `reg` since the log was cleared.
-  std::optional<uint16_t> LastWrite(uint16_t reg) const {
-    std::optional<uint16_t> last;
-    for (const auto& [address, value] : Writes())
-      if (address == reg) last = value;
-    return last;
+  // Current values of the sensor registers at `addresses`, in that order.
+  std::vector<uint16_t> Registers(std::initializer_list<uint16_t> addresses) const {
+    std::vector<uint16_t> out;
+    for (uint16_t a : addresses) out.push_back(sim_->Register(a));
+    return out;
+  }
+
+  // The window start the camera reports.
+  std::pair<int, int> StartPos() const {
+    int x = -1, y = -1;
+    camera_->GetStartPos(&x, &y);
+    return {x, y};
   }
 
   // Codes of the vendor requests other than register access, in order.

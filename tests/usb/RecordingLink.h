@@ -1,6 +1,6 @@
 // A DeviceLink that keeps a copy of every request record it is handed, for
 // the tests that must look at the raw record. Each request completes at once
-// with a result the test chooses; IN payloads are filled with `fill`.
+// with a result the test chooses; control IN data stages are filled with `fill`.
 #pragma once
 
 #include <cstring>
@@ -25,44 +25,32 @@ class DoneIo final : public PendingIo {
 
 class RecordingLink final : public DeviceLink {
  public:
-  enum class Route { Control, Direct, Buffered };
   struct Submitted {
-    Route route;
     std::vector<uint8_t> record;  // as handed over, payload or packet table included
-    uint8_t* buffer = nullptr;    // direct transfers: the caller's buffer
-    size_t length = 0;            // direct transfers: its length
   };
 
   // What every request reports back.
-  bool ok = true;
   uint8_t fill = 0x5A;
   std::optional<uint32_t> claimedBytes;  // bytesReturned to report instead of the true count
   uint32_t usbdStatus = 0;
 
   std::vector<Submitted> submitted;
-  std::vector<uint8_t> aborted;
 
   std::unique_ptr<PendingIo> SubmitControl(uint8_t* record, size_t recordLength) override {
-    submitted.push_back({Route::Control, {record, record + recordLength}});
+    submitted.push_back({{record, record + recordLength}});
     const RequestRecord r = RequestRecord::Decode(record);
     if (r.IsIn()) std::memset(record + kRecordSize, fill, r.length);
     return Finish(record, static_cast<uint32_t>(kRecordSize + r.length));
   }
-  std::unique_ptr<PendingIo> SubmitDirect(uint8_t* record, uint8_t* buffer, size_t length) override {
-    submitted.push_back({Route::Direct, {record, record + kRecordSize}, buffer, length});
-    if (record[13] & 0x80) std::memset(buffer, fill, length);
+  std::unique_ptr<PendingIo> SubmitDirect(uint8_t* record, uint8_t*, size_t length) override {
+    submitted.push_back({{record, record + kRecordSize}});
     return Finish(record, static_cast<uint32_t>(length));
   }
   std::unique_ptr<PendingIo> SubmitBuffered(uint8_t* record, size_t recordLength) override {
-    submitted.push_back({Route::Buffered, {record, record + recordLength}});
-    const RequestRecord r = RequestRecord::Decode(record);
-    if (r.endpointAddress & 0x80) std::memset(record + r.payloadOffset, fill, r.payloadLength);
-    return Finish(record, r.payloadOffset + r.payloadLength);
+    submitted.push_back({{record, record + recordLength}});
+    return Finish(record, static_cast<uint32_t>(recordLength));
   }
-  bool AbortPipe(uint8_t endpointAddress) override {
-    aborted.push_back(endpointAddress);
-    return true;
-  }
+  bool AbortPipe(uint8_t) override { return true; }
   bool ResetPipe(uint8_t) override { return true; }
   bool SetTransferSize(uint8_t, uint32_t) override { return true; }
   bool ResetPort() override { return true; }
@@ -80,9 +68,8 @@ class RecordingLink final : public DeviceLink {
   std::unique_ptr<PendingIo> Finish(uint8_t* record, uint32_t bytes) {
     RequestRecord::StoreStatus(record, usbdStatus ? 0xC0000001 : 0, usbdStatus);
     IoResult result;
-    result.ok = ok;
+    result.ok = true;
     result.bytesReturned = claimedBytes.value_or(bytes);
-    result.error = ok ? kErrNone : kErrGenFailure;
     return std::make_unique<DoneIo>(result);
   }
 };

@@ -24,5 +24,18 @@ class SimBusTest : public ::testing::Test {
     return deviceClass;
   }
 
+  // Attaches a camera, opens it as `device` and forgets the requests of the opening.
+  std::shared_ptr<okc::sim::SimCamera> AttachOpened(okc::sim::Model model, bool bootLoader = false) {
+    okc::sim::SimDeviceOptions options;
+    options.model = model;
+    options.bootLoaderMode = bootLoader;
+    auto cam = bus->Attach(options);
+    device = std::make_unique<CUsbDevice>(nullptr, ClassOf(model), true);
+    EXPECT_TRUE(device->IsOpen());
+    cam->ClearRequests();
+    return cam;
+  }
+
   std::shared_ptr<okc::sim::SimBus> bus;
+  std::unique_ptr<CUsbDevice> device;
 };

@@ -1,10 +1,31 @@
-// Synthetic Bayer mosaics in sensor readout order, for the colour stage tests.
+// Shared inputs of the frame stage tests: 16-bit sample frames, built colour
+// tables and synthetic Bayer mosaics in sensor readout order.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
-namespace okc::imaging::testing_mosaic {
+#include "imaging/ColourTables.h"
+
+namespace okc::imaging::testing_frames {
+
+// Native-endian 16-bit samples as frame bytes, and sample `index` of such a frame.
+inline std::vector<uint8_t> Samples16(const std::vector<uint16_t>& values) {
+  std::vector<uint8_t> bytes(values.size() * 2);
+  std::memcpy(bytes.data(), values.data(), bytes.size());
+  return bytes;
+}
+inline uint16_t Sample16(const std::vector<uint8_t>& bytes, size_t index) {
+  uint16_t v;
+  std::memcpy(&v, &bytes[index * 2], 2);
+  return v;
+}
+
+// Colour tables as the camera builds them (identity balance).
+struct BuiltTables : ColourTables {
+  BuiltTables() { BuildColourTables(*this); }
+};
 
 enum class Channel { kRed, kGreen, kBlue };
 
@@ -30,4 +51,4 @@ inline std::vector<uint8_t> UniformMosaic(int bayerPattern, int w, int h, uint8_
   return frame;
 }
 
-}  // namespace okc::imaging::testing_mosaic
+}  // namespace okc::imaging::testing_frames
