@@ -128,7 +128,8 @@ FrameSettings Bounded(FrameSettings s) {
 
 std::shared_ptr<const SimScene> SimScene::Shared(bool colour) {
   static std::mutex mutex;
-  static std::shared_ptr<const SimScene> scenes[2];
+  // Never destroyed: streaming threads of cameras still attached at exit may be rendering.
+  static auto* scenes = new std::shared_ptr<const SimScene>[2];
   std::lock_guard lock(mutex);
   auto& scene = scenes[colour ? 1 : 0];
   if (!scene) scene = std::make_shared<const SimScene>(colour);

@@ -11,6 +11,8 @@ namespace {
 
 // Sleep steps: short, so AA, unplug and destruction stop the thread within a few milliseconds.
 constexpr uint64_t kSleepStepMs = 2;
+// How long a device told to vanish waits for the host to take its last frame.
+constexpr uint64_t kUnplugGraceUs = 10000000;
 // While the sensor cannot stream (window or clock not programmed), it looks again this often.
 constexpr uint64_t kNotReadyRetryUs = 10000;
 // Digital gains are in 1/32 steps.
@@ -193,7 +195,13 @@ void SimStreamer::Run() {
         frameStartUs_ = std::max(dueUs, NowUs());
       }
     }
-    if (unplug) port_.UnplugDevice();
+    if (unplug) {
+      // The device vanishes once its last frame has left it; a host that never
+      // reads does not keep it alive for long.
+      const uint64_t giveUpUs = NowUs() + kUnplugGraceUs;
+      while (!quit_ && port_.PendingBulkBytes() > 0 && NowUs() < giveUpUs) platform::SleepMs(kSleepStepMs);
+      port_.UnplugDevice();
+    }
   }
 }
 

@@ -49,6 +49,8 @@ class StreamPort {
   // sends it. True if the device must now disappear.
   virtual bool DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) = 0;
   virtual void UnplugDevice() = 0;
+  // Bytes of sent frames the host has not taken yet.
+  virtual size_t PendingBulkBytes() const = 0;
 };
 
 // What becomes of a finished frame.

@@ -148,8 +148,8 @@ int RunCapture(int argc, char** argv) {
 
   bool automatic = false;
   const unsigned long exposureNow = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &automatic));
-  // Wait for a frame: twice the exposure plus the time to read it out.
-  const unsigned long timeoutMs = exposureNow / 1000 * 2 + 2000;
+  // Wait for a frame: twice the exposure plus a generous allowance for start-up and readout.
+  const unsigned long timeoutMs = exposureNow / 1000 * 2 + 5000;
 
   startCapture();
   const auto start = std::chrono::steady_clock::now();
