@@ -110,11 +110,7 @@ bool CCameraBase::OpenDeviceByOrdinal(int ordinal, bool checkManufacturer) {
 bool CCameraBase::CloseCamera() {
   if (!device) return false;
   StopCapture();
-  if (captureThread.joinable()) captureThread.join();
-  device->CloseDevice();
-  delete device;
-  device = nullptr;
-  opened = false;
+  ShutDown();
   return true;
 }
 
