@@ -3,30 +3,32 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "core/ModelInfo.h"
 #include "imaging/ColourTables.h"
 #include "okccamera/CUsbDevice.h"
 
+namespace {
+
+// Allocates a zeroed table of `count` entries once; false when memory runs out.
+template <typename T>
+bool Allocate(std::unique_ptr<T[]>& table, size_t count) {
+  if (table) return true;
+  table.reset(new (std::nothrow) T[count]());
+  return table != nullptr;
+}
+
+}  // namespace
+
+// Only small tables are made here: the frame buffers and calibration tables
+// follow when capture, dark frames or hot-pixel maps first need them.
 CCameraBase::CCameraBase(int maxWidth_, int maxHeight_)
     : width(maxWidth_), maxWidth(maxWidth_), height(maxHeight_), maxHeight(maxHeight_) {
-  const size_t n = static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
   toneTable16 = std::make_unique<uint16_t[]>(65536);
-  darkFull = std::make_unique<uint32_t[]>(n);
-  darkWorking = std::make_unique<uint32_t[]>(n);
-  darkHotList = std::make_unique<uint32_t[]>(n);
-  darkHotFlags = std::make_unique<uint32_t[]>(n);
-  hotPixelMapFull = std::make_unique<uint32_t[]>(n);
-  hotPixelMapRegion = std::make_unique<uint32_t[]>(n);
-  hotPixelList = std::make_unique<uint32_t[]>(n);
-  frameQueue = std::make_unique<okc::core::FrameQueue>(2 * n);
-  transferBufferA = std::make_unique<uint8_t[]>(2 * n);
-  transferBufferB = std::make_unique<uint8_t[]>(2 * n);
-  workingFrame = std::make_unique<uint8_t[]>(2 * n);
-  spareFrame = std::make_unique<uint8_t[]>(2 * n);
-  colourFrame = std::make_unique<uint8_t[]>(3 * n);
-  binnedColourFrame = std::make_unique<uint8_t[]>(3 * n);
-  okc::imaging::BuildColourTables(okc::imaging::ProcessColourTables());
+  frameQueue = std::make_unique<okc::core::FrameQueue>(FrameBufferBytes());
+  colourTables = std::make_unique<okc::imaging::ColourTables>();
+  okc::imaging::BuildColourTables(*colourTables);
 }
 
 CCameraBase::~CCameraBase() { ShutDown(); }
@@ -34,12 +36,49 @@ CCameraBase::~CCameraBase() { ShutDown(); }
 void CCameraBase::ShutDown() {
   if (capturing || captureThread.joinable()) StopCapture();
   if (captureThread.joinable()) captureThread.join();
+  // Released under the sensor lock, so no setter on another thread is half-way
+  // through a request; later requests find no device and fail.
+  std::lock_guard lock(SensorLock());
   if (device) {
     device->CloseDevice();
     delete device;
     device = nullptr;
   }
   opened = false;
+}
+
+size_t CCameraBase::FrameBufferBytes() const {
+  return 2 * static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
+}
+
+bool CCameraBase::EnsureFrameBuffers() {
+  const size_t bytes = FrameBufferBytes();
+  return Allocate(transferBufferA, bytes) && Allocate(transferBufferB, bytes) && Allocate(workingFrame, bytes);
+}
+
+bool CCameraBase::EnsureColourFrames() {
+  const size_t bytes = 3 * static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
+  return Allocate(colourFrame, bytes) && Allocate(binnedColourFrame, bytes);
+}
+
+bool CCameraBase::EnsureDarkTables() {
+  const size_t n = static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
+  return Allocate(darkFull, n) && Allocate(darkWorking, n) && Allocate(darkHotList, n) && Allocate(darkHotFlags, n);
+}
+
+bool CCameraBase::EnsureHotPixelTables() {
+  const size_t n = static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
+  return Allocate(hotPixelMapFull, n) && Allocate(hotPixelMapRegion, n) && Allocate(hotPixelList, n);
+}
+
+int CCameraBase::GetCMOSClk() const {
+  std::lock_guard lock(SensorLock());
+  return cmosClk;
+}
+
+bool CCameraBase::IsOutput16Bits() const {
+  std::lock_guard lock(SensorLock());
+  return output16Bits;
 }
 
 void CCameraBase::ApplyModelInfo(const okc::core::ModelInfo& info) {
@@ -81,6 +120,7 @@ void CCameraBase::CreateDeviceAndLoadSettings(void* windowHandle, const okc::cor
 }
 
 bool CCameraBase::OpenDeviceByOrdinal(int ordinal, bool checkManufacturer) {
+  std::lock_guard lock(SensorLock());
   if (opened) return true;
   if (!device || !modelInfo_) return false;
   const int count = device->CountDevices();
@@ -115,11 +155,15 @@ bool CCameraBase::CloseCamera() {
 }
 
 int CCameraBase::GetGain(bool* automatic) {
+  std::lock_guard lock(SensorLock());
   if (automatic) *automatic = autoGain;
   return gain;
 }
 
-int CCameraBase::GetGamma() { return gamma; }
+int CCameraBase::GetGamma() {
+  std::lock_guard lock(SensorLock());
+  return gamma;
+}
 int CCameraBase::GetMaxWidth() { return maxWidth; }
 int CCameraBase::GetMaxHeight() { return maxHeight; }
 
@@ -167,12 +211,14 @@ bool CCameraBase::isImgTypeSupported(IMG_TYPE type) const {
 }
 
 void CCameraBase::SetAutoPara(int maxGain, int maxExposure, int targetBrightness) {
+  std::lock_guard lock(SensorLock());
   autoGainMax = maxGain;
   autoExpMax = maxExposure;
   destBrightness = targetBrightness;
 }
 
 void CCameraBase::GetAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) const {
+  std::lock_guard lock(SensorLock());
   if (maxGain) *maxGain = autoGainMax;
   if (maxExposure) *maxExposure = autoExpMax;
   if (targetBrightness) *targetBrightness = destBrightness;

@@ -18,22 +18,28 @@ void CopyPath(char (&dst)[256], const char* src) {
 }  // namespace
 
 void CCameraBase::GettingDark(int frames) {
+  std::lock_guard lock(SensorLock());
+  if (!EnsureDarkTables()) return;
   darkFramesWanted = frames;
   darkCapturing = true;
 }
 
 void CCameraBase::GetDarkCount(int* taken, int* wanted) const {
+  std::lock_guard lock(SensorLock());
   if (taken) *taken = darkFramesTaken;
   if (wanted) *wanted = darkFramesWanted;
 }
 
 void CCameraBase::GetHPSum(int* darkHot, int* hotPixels) const {
+  std::lock_guard lock(SensorLock());
   if (darkHot) *darkHot = static_cast<int>(darkHotCount);
   if (hotPixels) *hotPixels = static_cast<int>(hotPixelCount);
 }
 
 void CCameraBase::AdjustDarkBuff(const uint32_t* src, uint32_t* dst) {
   using namespace okc::imaging;
+  std::lock_guard lock(SensorLock());
+  if (!darkWorking) return;  // no dark frame yet
   DarkRegion region;
   region.sensorWidth = maxWidth;
   region.sensorHeight = maxHeight;
@@ -54,6 +60,7 @@ void CCameraBase::AdjustDarkBuff(const uint32_t* src, uint32_t* dst) {
 
 int CCameraBase::LoadBMPFromFile(const char* path) {
   using namespace okc::imaging;
+  std::lock_guard lock(SensorLock());
   if (!path) {
     useDark = false;
     return 0;
@@ -69,6 +76,7 @@ int CCameraBase::LoadBMPFromFile(const char* path) {
     case BmpReadResult::Ok:
       break;
   }
+  if (!EnsureDarkTables()) return 0;
   WidenDarkFrame(pixels, {darkFull.get(), n});
   AdjustDarkBuff(darkFull.get(), darkWorking.get());
   useDark = true;
@@ -77,7 +85,9 @@ int CCameraBase::LoadBMPFromFile(const char* path) {
 }
 
 int CCameraBase::SaveBMPToFile(const char* path) {
+  std::lock_guard lock(SensorLock());
   if (!path) return 1;
+  if (!EnsureDarkTables()) return 0;
   const size_t n = static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
   std::vector<uint8_t> pixels(n);
   okc::imaging::NarrowDarkFrame({darkFull.get(), n}, pixels);

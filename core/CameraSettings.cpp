@@ -1,6 +1,7 @@
 // The settings a camera keeps between runs, one record per model in the user's store.
 #include <cstring>
 
+#include "core/ModelInfo.h"
 #include "okccamera/CCameraBase.h"
 #include "platform/SettingsStore.h"
 
@@ -31,6 +32,7 @@ void SetNumber32(SettingsKey& key, const char* name, int32_t value) { key.SetNum
 }  // namespace
 
 void CCameraBase::LoadSetting(const wchar_t* keyName) {
+  std::lock_guard lock(SensorLock());
   if (auto key = SettingsKey::Open(keyName)) {
     uint32_t low = 0;
     if (key->QueryNumber("Exposure", &low, 4)) exposure = (exposure & 0xFFFFFFFF00000000ull) | low;
@@ -75,7 +77,12 @@ void CCameraBase::LoadSetting(const wchar_t* keyName) {
   }
 }
 
+void CCameraBase::SaveSettings() {
+  if (modelInfo_) SaveSetting(modelInfo_->settingsKey);
+}
+
 void CCameraBase::SaveSetting(const wchar_t* keyName) {
+  std::lock_guard lock(SensorLock());
   auto key = SettingsKey::Open(keyName);
   if (!key) key = SettingsKey::Create(keyName);
   if (!key) return;

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 namespace okc::core {
 
-FrameQueue::FrameQueue(size_t slotSize) : slotSize_(slotSize) {
-  for (auto& slot : slots_) slot = std::make_unique<uint8_t[]>(slotSize);
-}
+FrameQueue::FrameQueue(size_t slotSize) : slotSize_(slotSize) {}
 
 FrameQueue::~FrameQueue() {
   // Drain first: a binary semaphore must never be released past one.
@@ -25,6 +24,11 @@ void FrameQueue::Reset() {
 bool FrameQueue::Push(const uint8_t* frame, size_t length) {
   std::lock_guard guard(lock_);
   if (count_ >= kSlots || !frame) return false;
+  // A slot is allocated when it takes its first frame, so a camera that never
+  // captures holds no frame memory.
+  std::unique_ptr<uint8_t[]>& slot = slots_[writeIndex_];
+  if (!slot) slot.reset(new (std::nothrow) uint8_t[slotSize_]);
+  if (!slot) return false;
   std::memcpy(slots_[writeIndex_].get(), frame, std::min(length, slotSize_));
   writeIndex_ = (writeIndex_ + 1) % kSlots;
   if (++count_ == 1) frameAvailable_.release();

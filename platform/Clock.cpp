@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -40,6 +41,49 @@ void FastClock::SleepMs(uint64_t ms) {
   // Sleep the scaled time, then top up until this clock has really passed `until`.
   std::this_thread::sleep_for(std::chrono::microseconds(static_cast<uint64_t>(ms * 1000.0 / speedup_)));
   while (NowMs() < until) std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+struct ManualClock::State {
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint64_t nowMs = 0;
+  int sleepers = 0;
+};
+
+ManualClock::ManualClock(uint64_t startMs) : state_(std::make_unique<State>()) { state_->nowMs = startMs; }
+
+ManualClock::~ManualClock() = default;
+
+uint64_t ManualClock::NowMs() {
+  std::lock_guard lock(state_->mutex);
+  return state_->nowMs;
+}
+
+void ManualClock::SleepMs(uint64_t ms) {
+  std::unique_lock lock(state_->mutex);
+  const uint64_t until = state_->nowMs + ms;
+  ++state_->sleepers;
+  state_->changed.notify_all();
+  state_->changed.wait(lock, [&] { return state_->nowMs >= until; });
+  --state_->sleepers;
+  state_->changed.notify_all();
+}
+
+void ManualClock::Advance(uint64_t ms) {
+  std::lock_guard lock(state_->mutex);
+  state_->nowMs += ms;
+  state_->changed.notify_all();
+}
+
+int ManualClock::Sleepers() {
+  std::lock_guard lock(state_->mutex);
+  return state_->sleepers;
+}
+
+bool ManualClock::WaitForSleepers(int count, uint64_t realLimitMs) {
+  std::unique_lock lock(state_->mutex);
+  return state_->changed.wait_for(lock, std::chrono::milliseconds(realLimitMs),
+                                  [&] { return state_->sleepers >= count; });
 }
 
 Clock& ActiveClock() { return *g_active.load(std::memory_order_acquire); }

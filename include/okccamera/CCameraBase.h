@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,9 @@ class CUsbDevice;
 
 namespace okc::core {
 struct ModelInfo;
+}
+namespace okc::imaging {
+struct ColourTables;
 }
 
 class CCameraBase {
@@ -55,8 +59,8 @@ class CCameraBase {
 
   // ---- accessors ----
   unsigned char GetFWVer() const { return fwVersion; }
-  int GetCMOSClk() const { return cmosClk; }
-  bool IsOutput16Bits() const { return output16Bits; }
+  int GetCMOSClk() const;
+  bool IsOutput16Bits() const;
   bool isAvailable(Control_TYPE control) const;
   bool isImgTypeSupported(IMG_TYPE type) const;
 
@@ -75,6 +79,8 @@ class CCameraBase {
   // ---- stored settings ----
   void LoadSetting(const wchar_t* key);
   void SaveSetting(const wchar_t* key);
+  // Saves under this model's own key.
+  void SaveSettings();
 
   // ---- guide port ----
   bool pulseGuide(GuideD direction, int durationMs);
@@ -92,6 +98,26 @@ class CCameraBase {
   int CreateBMP(int width, int height, const unsigned char* pixels, const char* path);
   void AdjustDarkBuff(const uint32_t* src, uint32_t* dst);
 
+  // ---- threads ----
+  // Serialises the camera's settings and sensor programming between the
+  // host's threads, the capture worker and its companion; see
+  // core/CaptureEngine.h for who holds it when.
+  using SensorMutex = std::recursive_timed_mutex;
+  SensorMutex& SensorLock() const { return sensorMutex_; }
+
+  // ---- buffers, allocated when first needed ----
+  // Bytes of the largest raw frame of this model (16-bit samples of the full sensor).
+  size_t FrameBufferBytes() const;
+  // Transfer buffers A and B, the working frame (frame queue slots fill on
+  // their first frame). False when memory runs out.
+  bool EnsureFrameBuffers();
+  // The full and binned colour frames.
+  bool EnsureColourFrames();
+  // The dark-frame tables (full and working dark frame, hot list and flags).
+  bool EnsureDarkTables();
+  // The hot-pixel maps and list.
+  bool EnsureHotPixelTables();
+
   // ---- image stages ----
   void SoftMisc(unsigned char* frame);
   void Bayer2RGB24(const unsigned char* src, unsigned char* dst, int width, int height);
@@ -99,7 +125,7 @@ class CCameraBase {
   void GetAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) const;
 
   // ---- fields, in declaration order ----
-  bool opened = false;
+  std::atomic<bool> opened{false};
   CUsbDevice* device = nullptr;  // owned
   int32_t width;
   int32_t maxWidth;
@@ -175,13 +201,14 @@ class CCameraBase {
   std::unique_ptr<uint32_t[]> darkHotFlags;
   std::atomic<uint32_t> droppedFrames{0};
   std::unique_ptr<uint8_t[]> workingFrame;
-  std::unique_ptr<uint8_t[]> spareFrame;
   std::unique_ptr<uint8_t[]> colourFrame;
   std::unique_ptr<uint8_t[]> binnedColourFrame;
   std::unique_ptr<okc::core::FrameQueue> frameQueue;
   std::unique_ptr<uint8_t[]> transferBufferA;
   std::unique_ptr<uint8_t[]> transferBufferB;
   int32_t fpsPercentUsb3 = 0;
+  // This camera's colour-matrix and balance tables.
+  std::unique_ptr<okc::imaging::ColourTables> colourTables;
   // model-class fields
   std::thread captureThread;
   std::atomic<bool> capturing{false};
@@ -200,6 +227,8 @@ class CCameraBase {
   const okc::core::ModelInfo* modelInfo_ = nullptr;
 
  private:
+  mutable SensorMutex sensorMutex_;
+
   // One vendor request: the control endpoint's fields and its transfer form one indivisible step.
   bool VendorTransfer(unsigned char code, unsigned short value, unsigned short index, bool in, unsigned char* data,
                       uint32_t length, uint32_t timeoutMs, bool keepTimeout);

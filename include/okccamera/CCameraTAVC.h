@@ -1,82 +1,10 @@
 // TAVC: the colour 1280 x 960 camera of the TAV family, the reference model.
-//
-// Besides the camera interface it offers the sensor programming steps that the
-// capture engine calls while it runs: they apply the values stored in the
-// object (window, clock, exposure, gain, white balance) to the sensor.
 #pragma once
 
-#include <atomic>
-#include <thread>
+#include "okccamera/CCameraTAV.h"
 
-#include "okccamera/CCameraBase.h"
-
-class CCameraTAVC : public CCameraBase {
+class CCameraTAVC : public CCameraTAV {
  public:
   explicit CCameraTAVC(void* windowHandle = nullptr);
   ~CCameraTAVC() override;
-
-  // ---- camera interface ----
-  bool OpenCamera(int ordinal) override;
-  bool InitCamera() override;
-  bool SetResolution(int width, int height, int bin, IMAGE_TYPE type) override;
-  bool SetStartPos(int x, int y) override;
-  bool GetStartPos(int* x, int* y) override;
-  bool SetGain(int gain, bool automatic) override;
-  bool SetBrightness(int value) override;
-  bool SetFPSPerc(int percent, bool automatic) override;
-  bool GetFPSPerc(int* percent, bool* automatic) override;
-  void SetRGBBalance(int red, int blue, bool automatic) override;
-  void GetRGBBalance(int* red, int* blue, bool* automatic) override;
-  bool SetExp(unsigned long long microseconds, bool automatic) override;
-  bool SetMisc(bool flipRow, bool flipColumn) override;
-  float GetSensorTemp() override;
-  // Takes the oldest good frame and writes it in the current format: width x height
-  // pixels of 1 (8-bit raw or luminance), 3 (B, G, R) or 2 (16-bit, 12-bit value in
-  // the top bits) bytes. Waits up to timeoutMs for one; 0 returns at once when none
-  // is queued, 0xFFFFFFFF waits without limit, though never past the end of the
-  // capture run or the loss of the camera. False, with nothing written, when no
-  // frame came, `buffer` is null or `size` is smaller than the output image.
-  bool GetImage(unsigned char* buffer, int size, unsigned long timeoutMs) override;
-  // Starts the capture worker; `capturing` is set once the stream runs. A second
-  // call while a worker is starting or running starts nothing. False on a closed
-  // camera or before the first SetResolution.
-  bool StartCapture() override;
-  // Saves the settings, stops the worker (also one still starting) and waits for it.
-  bool StopCapture() override;
-
-  // ---- sensor programming from the stored values ----
-  // Writes the readout window of the stored region, then clock, bandwidth and exposure.
-  bool Cam_SetResolution();
-  // Writes the stored gain (coarse step, green, red and blue gains).
-  bool SetGain();
-  // Writes the stored exposure; enters long-exposure mode when the integration
-  // register cannot hold it.
-  bool SetExp();
-  // Programs the clock that suits the stored window and sample width.
-  bool SetCMOSClk();
-  // Programs one pixel clock in MHz; 24 resets the sensor into the 24 MHz mode.
-  bool SetCMOSClk(int mhz);
-  // Switches between 8-bit and 16-bit samples (and the clock that goes with them).
-  bool SetOutput16Bits(bool on);
-  // Stores the balance (clamped to 1..100) and writes the red and blue gains.
-  bool SetRGBBalance(int red, int blue);
-
- private:
-  // Replays the sensor's initialisation table; stops at the first failed write.
-  bool ReplayInitTable();
-  // Writes first row, first column, (frame length,) last row and last column.
-  bool WriteWindow(bool withFrameLength);
-
-  // ---- capture engine (TavcCapture.cpp) ----
-  // One capture run: the worker's transfers, buffers and error bookkeeping.
-  class CaptureRun;
-  void CompanionLoop();
-  // A worker has been started and has not yet set `capturing` (or given up).
-  std::atomic<bool> captureStarting_{false};
-  // StopCapture has asked the worker to end; a worker still starting then never sets `capturing`.
-  std::atomic<bool> stopRequested_{false};
-  // The worker saw the camera leave the bus: no frame will come until it is opened again.
-  std::atomic<bool> deviceLost_{false};
-  // Runs the periodic exposure and gain writes; started and joined by the worker.
-  std::thread companionThread_;
 };

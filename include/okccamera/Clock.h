@@ -42,6 +42,28 @@ class FastClock final : public Clock {
   uint64_t startMs_;
 };
 
+// Time that moves only when a test advances it: host-timed waits (long
+// exposures, settle times) can then be stepped through one by one. Sleepers
+// wake once the clock has reached the end of their sleep.
+class ManualClock final : public Clock {
+ public:
+  explicit ManualClock(uint64_t startMs = 1000);
+  ~ManualClock() override;
+  uint64_t NowMs() override;
+  void SleepMs(uint64_t ms) override;
+  // Moves the time forward and wakes the sleepers whose time has come.
+  void Advance(uint64_t ms);
+  // Threads sleeping on this clock now.
+  int Sleepers();
+  // Waits in real time until at least `count` threads sleep on this clock,
+  // for at most `realLimitMs` (a guard against a hang, not a timing check).
+  bool WaitForSleepers(int count, uint64_t realLimitMs = 60000);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 // The clock in force. The real clock unless a host installed another.
 Clock& ActiveClock();
 // Installs a clock for the whole process; null goes back to the real clock.

@@ -150,6 +150,7 @@ TEST_F(FrameDelivery, DarkCaptureAveragesUncorrectedFramesThenSubtracts) {
   cam->startX = 8;
   cam->startY = 4;
   cam->useDark = true;
+  ASSERT_TRUE(cam->EnsureDarkTables());
   std::fill_n(cam->darkWorking.get(), 32 * 32, 50u);  // an old dark that must not touch collected frames
   cam->GettingDark(2);
   constexpr size_t kHot = 300;

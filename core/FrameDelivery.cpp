@@ -1,0 +1,323 @@
+#include "core/FrameDelivery.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <span>
+
+#include "core/CaptureEngine.h"
+#include "core/FrameMarker.h"
+#include "imaging/Binning.h"
+#include "imaging/ColourConvert.h"
+#include "imaging/ColourTables.h"
+#include "imaging/DarkFrame.h"
+#include "imaging/Demosaic.h"
+#include "imaging/Flip.h"
+#include "imaging/ToneTables.h"
+#include "okccamera/CCameraBase.h"
+#include "okccamera/UsbDriver.h"
+
+namespace okc::core {
+
+namespace {
+
+constexpr uint64_t kLookAheadExtraMs = 500;
+// The host's frame waits are cut into slices to notice the end of capture.
+constexpr uint64_t kWaitSliceMs = 50;
+// Rows down from which the marker bytes are repaired: an even number keeps the
+// colour filter's phase.
+constexpr size_t kRepairRows8Bit = 16;
+constexpr size_t kRepairRows16Bit = 4;
+// With too few rows, the bytes 8 further on in the first row (same phase) serve.
+constexpr size_t kRepairSameRowOffset = 8;
+
+// Waits up to timeoutMs (kInfinite and above: without limit) until a frame is
+// queued. Gives up early once no frame can come any more (the capture run is
+// over or the camera has left the bus) and nothing is queued.
+bool WaitForFrame(FrameQueue& queue, uint64_t timeoutMs, const CaptureEngine& engine) {
+  if (queue.Count() > 0) return true;
+  if (timeoutMs == 0) return false;
+  const bool unlimited = timeoutMs >= usb::kInfinite;
+  // Frame waits are waits on the device's delivery, in real time like its transfers.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
+  for (;;) {
+    if (!engine.FramesMayCome()) return queue.Count() > 0;
+    uint64_t slice = kWaitSliceMs;
+    if (!unlimited) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      slice = static_cast<uint64_t>(std::clamp<int64_t>(left.count(), 0, static_cast<int64_t>(kWaitSliceMs)));
+    }
+    if (queue.WaitFrame(static_cast<uint32_t>(slice))) return true;
+    if (!unlimited && std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+// 2 x timeout + 500 ms without wrapping; an unlimited timeout stays unlimited
+// (the next frame follows within a frame period, and the wait still ends with
+// the capture run).
+uint64_t LookAheadTimeoutMs(uint64_t timeoutMs) {
+  if (timeoutMs >= usb::kInfinite) return usb::kInfinite;
+  return 2 * timeoutMs + kLookAheadExtraMs;
+}
+
+// Hot pixel correction (HandleHotPixels) is not built yet: this is where it runs.
+void CorrectHotPixels(CCameraBase& /*camera*/, uint8_t* /*frame*/, const FrameFormat& /*format*/) {}
+// The date and time mark (AddTimeMark) is not built yet: this is where it is drawn.
+void DrawTimeMark(CCameraBase& /*camera*/, unsigned char* /*image*/, const FrameFormat& /*format*/) {}
+
+}  // namespace
+
+size_t OutputBytesPerPixel(IMAGE_TYPE type, bool mono) {
+  switch (type) {
+    case IMAGE_8BIT: return 1;
+    case IMAGE_RGB24: return 3;
+    case IMAGE_YUV422: return mono ? 0 : 2;
+    case IMAGE_16BIT: return 2;
+    default: return 0;
+  }
+}
+
+void RepairHeader(HeaderRepair repair, uint8_t* frame, size_t frameBytes, size_t rowBytes, bool sixteenBit,
+                  size_t outputRowBytes) {
+  if (frameBytes < 8 || rowBytes == 0) return;
+  if (repair == HeaderRepair::FourOutputRowsOn) {
+    const size_t source = 4 * outputRowBytes;
+    if (source + 4 <= frameBytes) std::memcpy(frame, frame + source, 4);
+    return;
+  }
+  const size_t rows = frameBytes / rowBytes;
+  const size_t evenRowsAvailable = rows > 0 ? (rows - 1) & ~size_t{1} : 0;
+  const size_t down = std::min(sixteenBit ? kRepairRows16Bit : kRepairRows8Bit, evenRowsAvailable);
+  const size_t distance = down > 0 ? down * rowBytes : kRepairSameRowOffset;
+  if (distance + 4 > frameBytes) return;
+  std::memcpy(frame, frame + distance, 4);
+  if (repair == HeaderRepair::RowsBelow) {
+    frame[4] = frame[6];
+    frame[5] = frame[7];
+  } else {
+    std::memcpy(frame + frameBytes - 4, frame + frameBytes - 4 - distance, 4);
+  }
+}
+
+void UnpackWideSamples(WideSamples layout, uint8_t* frame, size_t frameBytes) {
+  switch (layout) {
+    case WideSamples::Packed12:
+      // 0xAB, 0x0C -> 0xABC0.
+      for (size_t i = 0; i + 1 < frameBytes; i += 2) {
+        const auto value = static_cast<uint16_t>(((frame[i] << 4) | (frame[i + 1] & 0x0F)) << 4);
+        std::memcpy(frame + i, &value, sizeof value);
+      }
+      break;
+    case WideSamples::HighFirstShift6:
+      for (size_t i = 0; i + 1 < frameBytes; i += 2) {
+        const auto value = static_cast<uint16_t>(((frame[i] << 8) | frame[i + 1]) >> 6);
+        std::memcpy(frame + i, &value, sizeof value);
+      }
+      break;
+    case WideSamples::AsTheyLie: break;
+  }
+}
+
+FrameDelivery::FrameDelivery(CCameraBase& camera, const CaptureEngine& engine, const DeliveryVariant& variant)
+    : camera_(camera), engine_(engine), variant_(variant) {}
+
+FrameFormat FrameDelivery::Snapshot() const {
+  std::lock_guard lock(camera_.SensorLock());
+  FrameFormat f;
+  f.width = camera_.width;
+  f.height = camera_.height;
+  f.bin = camera_.bin;
+  f.type = camera_.imageType;
+  f.sixteenBit = camera_.output16Bits;
+  f.rawOutput = camera_.rawOutput;
+  f.flipRow = camera_.flipRow;
+  f.flipColumn = camera_.flipColumn;
+  f.startX = camera_.startX;
+  f.startY = camera_.startY;
+  f.bayerPattern = camera_.bayerPattern;
+  f.gamma = camera_.gamma;
+  f.exposureUs = camera_.exposure;
+  f.autoExp = camera_.autoExp;
+  f.useDark = camera_.useDark;
+  f.timeMark = camera_.timeMark;
+  return f;
+}
+
+bool FrameDelivery::TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t timeoutMs) {
+  FrameQueue& queue = *camera_.frameQueue;
+  uint8_t* frame = camera_.workingFrame.get();
+  for (;;) {
+    if (!WaitForFrame(queue, timeoutMs, engine_)) return false;
+    if (!queue.Pop(frame, frameBytes)) continue;
+    if (variant_.checkMarker && !StartsWithFrameMarker(frame)) continue;  // never delivered
+    if (f.exposureUs < variant_.lookAheadBelowUs) {
+      if (!WaitForFrame(queue, LookAheadTimeoutMs(timeoutMs), engine_)) continue;
+      uint8_t head[4] = {};
+      if (!queue.PeekFront(head, sizeof head) || !StartsWithFrameMarker(head)) continue;
+    }
+    return true;
+  }
+}
+
+void FrameDelivery::ApplyDark(const FrameFormat& f, uint8_t* frame, size_t frameBytes) {
+  using namespace okc::imaging;
+  CCameraBase& cam = camera_;
+  std::lock_guard lock(cam.SensorLock());
+  if (!cam.darkCapturing && !f.useDark) return;
+  if (!cam.EnsureDarkTables()) return;
+  const size_t n = static_cast<size_t>(cam.maxWidth) * static_cast<size_t>(cam.maxHeight);
+  std::span<uint8_t> raw(frame, frameBytes);
+  // A frame that goes into a dark frame is not itself corrected by the old one.
+  const bool collectingDark = cam.darkCapturing;
+  if (collectingDark) {
+    const DarkCaptureStep step =
+        AccumulateDarkFrame(raw, {cam.darkWorking.get(), n}, cam.darkFramesTaken, cam.darkFramesWanted);
+    if (step == DarkCaptureStep::Completed) {
+      DarkRegion region;
+      region.sensorWidth = cam.maxWidth;
+      region.sensorHeight = cam.maxHeight;
+      region.startX = f.startX;
+      region.startY = f.startY;
+      region.width = f.SensorWidth();
+      region.height = f.SensorHeight();
+      // The averaged region goes to its place on the sensor; the rest of the
+      // full-sensor dark frame keeps what it had.
+      PlaceDarkRegion({cam.darkWorking.get(), n}, region, {cam.darkFull.get(), n});
+      DarkStats stats;
+      if (UpdateDarkStats({cam.darkWorking.get(), f.SensorPixels()}, {cam.darkHotList.get(), n},
+                          {cam.darkHotFlags.get(), n}, stats)) {
+        cam.darkMean = stats.mean;
+        cam.darkHotCount = stats.hotCount;
+      }
+      cam.darkCapturing = false;
+    }
+  }
+  if (!collectingDark && ShouldSubtractDark(f.useDark, f.autoExp, f.exposureUs))
+    SubtractDark(raw, {cam.darkWorking.get(), n}, cam.darkMean);
+}
+
+bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
+  using namespace okc::imaging;
+  if (!buffer || size < 0) return false;
+  std::lock_guard delivery(deliveryMutex_);
+  const FrameFormat f = Snapshot();
+  CCameraBase& cam = camera_;
+  if (f.bin < 1 || f.width <= 0 || f.height <= 0 || f.SensorWidth() > cam.maxWidth ||
+      f.SensorHeight() > cam.maxHeight)
+    return false;
+  const size_t sampleBytes = f.sixteenBit ? 2 : 1;
+  const size_t frameBytes = f.SensorPixels() * sampleBytes;
+  const size_t outputBytes = f.OutputPixels() * OutputBytesPerPixel(f.type, variant_.mono);
+  // The conversions write a whole image: a smaller buffer gets nothing at all.
+  if (static_cast<size_t>(size) < outputBytes) return false;
+  if (frameBytes > cam.FrameBufferBytes() || !cam.EnsureFrameBuffers()) return false;
+  if (!variant_.mono && !cam.EnsureColourFrames()) return false;
+
+  if (!TakeFrame(f, frameBytes, timeoutMs)) return false;
+  uint8_t* frame = cam.workingFrame.get();
+  const size_t bufferBytes = cam.FrameBufferBytes();
+
+  RepairHeader(variant_.repair, frame, frameBytes, static_cast<size_t>(f.SensorWidth()) * sampleBytes, f.sixteenBit,
+               static_cast<size_t>(f.bin) * static_cast<size_t>(f.width));
+  std::span<uint8_t> raw(frame, frameBytes);
+  if (f.sixteenBit) {
+    UnpackWideSamples(variant_.wideSamples, frame, frameBytes);
+    ApplyTone16(raw, f.gamma, cam.toneTable16.get());
+  } else {
+    ApplyDark(f, frame, frameBytes);
+    ApplyTone8(raw, f.gamma, std::span<const uint8_t, 256>(cam.toneTable8, 256));
+  }
+
+  CorrectHotPixels(cam, frame, f);
+  SoftMisc({frame, bufferBytes}, f.SensorWidth(), f.SensorHeight(), static_cast<int>(sampleBytes), f.flipRow,
+           f.flipColumn);
+
+  if (variant_.mono) {
+    WriteMonoOutput(f, frame, buffer, outputBytes);
+  } else {
+    WriteOutput(f, frame, buffer, outputBytes);
+  }
+  return true;
+}
+
+void FrameDelivery::WriteOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes) {
+  using namespace okc::imaging;
+  CCameraBase& cam = camera_;
+  const size_t n = static_cast<size_t>(cam.maxWidth) * static_cast<size_t>(cam.maxHeight);
+  const size_t bufferBytes = cam.FrameBufferBytes();
+  const ColourTables& tables = *cam.colourTables;
+  std::span<uint8_t> colour(cam.colourFrame.get(), 3 * n);
+  std::span<uint8_t> binned(cam.binnedColourFrame.get(), 3 * n);
+  auto demosaic = [&](int w, int h, std::span<uint8_t> dst) {
+    Bayer2RGB24({frame, bufferBytes}, dst, w, h, f.bayerPattern, f.flipRow, f.flipColumn, tables);
+  };
+  if (f.bin > 1) {
+    if (f.sixteenBit) {
+      SoftBinRaw({frame, bufferBytes}, f.height, f.width, f.bin, true);
+    } else {
+      demosaic(f.SensorWidth(), f.SensorHeight(), colour);
+      SoftBinRGB(colour, binned, f.width, f.height, f.bin);
+    }
+  }
+
+  std::span<uint8_t> out(buffer, outputBytes);
+  switch (f.type) {
+    case IMAGE_8BIT:
+      if (f.bin > 1) {
+        RGB24ToY8(binned, out, f.width, f.height, tables);
+      } else if (f.rawOutput) {
+        std::memcpy(buffer, frame, outputBytes);
+      } else if (variant_.fixedLumaDemosaic) {
+        Bayer2RGB24({frame, bufferBytes}, colour, f.width, f.height, 0, false, false, tables);
+        RGB24ToY8(colour, out, f.width, f.height, tables);
+      } else {
+        demosaic(f.width, f.height, colour);
+        RGB24ToY8(colour, out, f.width, f.height, tables);
+      }
+      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      break;
+    case IMAGE_RGB24:
+      if (f.bin > 1) {
+        std::memcpy(buffer, binned.data(), outputBytes);
+      } else {
+        demosaic(f.width, f.height, out);
+      }
+      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      break;
+    case IMAGE_YUV422:
+      // Binned, the binned colour frame is what the output size describes.
+      if (f.bin > 1) {
+        RGB24ToYUV(binned, out, f.width, f.height, tables);
+      } else {
+        demosaic(f.width, f.height, colour);
+        RGB24ToYUV(colour, out, f.width, f.height, tables);
+      }
+      break;
+    case IMAGE_16BIT: std::memcpy(buffer, frame, outputBytes); break;
+    default: break;  // IMAGE_16BIT_ALT delivers nothing
+  }
+}
+
+void FrameDelivery::WriteMonoOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer,
+                                    size_t outputBytes) {
+  using namespace okc::imaging;
+  CCameraBase& cam = camera_;
+  // Binning sums the samples themselves, saturating at the sample's top value.
+  if (f.bin > 1) SoftBinRaw({frame, cam.FrameBufferBytes()}, f.height, f.width, f.bin, f.sixteenBit);
+  switch (f.type) {
+    case IMAGE_8BIT:
+      std::memcpy(buffer, frame, outputBytes);
+      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      break;
+    case IMAGE_RGB24:
+      // A grey colour image: each sample three times.
+      for (size_t i = 0; i < f.OutputPixels(); ++i) std::memset(buffer + 3 * i, frame[i], 3);
+      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      break;
+    case IMAGE_16BIT: std::memcpy(buffer, frame, outputBytes); break;
+    default: break;  // no luma/chroma output, nothing for IMAGE_16BIT_ALT
+  }
+}
+
+}  // namespace okc::core

@@ -1,0 +1,117 @@
+// Frame delivery (GetImage) for every model: takes the oldest frame from the
+// frame queue, checks it once more, and runs the software stages on the
+// working frame before writing the chosen output format into the host's
+// buffer.
+//
+// Order of the stages: header repair; 16-bit unpacking and tone, or (8-bit)
+// dark capture, dark subtraction and tone; hot pixels; flips; binning; the
+// output conversion; the time mark. A model picks the variants its camera
+// needs with a DeliveryVariant.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "okccamera/CameraTypes.h"
+
+class CCameraBase;
+
+namespace okc::core {
+
+class CaptureEngine;
+
+// Where the bytes that the frame marker (and trailer) overwrote are taken from.
+enum class HeaderRepair {
+  // The marker from the same place 16 rows (8-bit) or 4 rows (16-bit) down;
+  // bytes 4 and 5 from bytes 6 and 7.
+  RowsBelow,
+  // The marker as above, and the trailer (the last word) from the same
+  // distance before it; bytes 4 and 5 stay.
+  RowsBelowAndTrailer,
+  // The marker from bin x width x 4 bytes further on.
+  FourOutputRowsOn,
+};
+
+// How two-byte samples arrive.
+enum class WideSamples {
+  Packed12,         // 8 high bits, then the 4 low bits in the low nibble; delivered in the top 12 bits
+  HighFirstShift6,  // high byte first; the value is the 16-bit word shifted right by 6
+  AsTheyLie,        // native 16-bit words, passed on unchanged
+};
+
+struct DeliveryVariant {
+  HeaderRepair repair = HeaderRepair::RowsBelow;
+  WideSamples wideSamples = WideSamples::Packed12;
+  // Frames are checked for the marker again (the worker may queue unmarked ones).
+  bool checkMarker = true;
+  // Below this exposure a frame is delivered only once its successor has
+  // arrived with its marker (0: never).
+  uint64_t lookAheadBelowUs = 100000;
+  // No colour filter: no demosaic; 8-bit binning sums samples; RGB24 is grey.
+  bool mono = false;
+  // 8-bit luminance at bin 1 demosaics as the first pattern without flips,
+  // whatever the camera's pattern and flips.
+  bool fixedLumaDemosaic = false;
+};
+
+// What one delivery works with, read once under the sensor lock so that a
+// setter on another thread cannot change the geometry half-way through a frame.
+struct FrameFormat {
+  int width = 0;
+  int height = 0;
+  int bin = 0;
+  IMAGE_TYPE type = IMAGE_8BIT;
+  bool sixteenBit = false;
+  bool rawOutput = false;
+  bool flipRow = false;
+  bool flipColumn = false;
+  int startX = 0;
+  int startY = 0;
+  int bayerPattern = 0;
+  int gamma = 50;
+  uint64_t exposureUs = 0;
+  bool autoExp = false;
+  bool useDark = false;
+  bool timeMark = false;
+
+  int SensorWidth() const { return width * bin; }
+  int SensorHeight() const { return height * bin; }
+  size_t SensorPixels() const { return static_cast<size_t>(SensorWidth()) * static_cast<size_t>(SensorHeight()); }
+  size_t OutputPixels() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
+};
+
+// Bytes per pixel of the image a delivery writes for an image type; 0 for a
+// type that delivers nothing on this camera.
+size_t OutputBytesPerPixel(IMAGE_TYPE type, bool mono);
+
+// The header repair of a frame of `frameBytes` bytes in rows of `rowBytes`.
+void RepairHeader(HeaderRepair repair, uint8_t* frame, size_t frameBytes, size_t rowBytes, bool sixteenBit,
+                  size_t outputRowBytes);
+// Two-byte samples as they arrive become native 16-bit samples.
+void UnpackWideSamples(WideSamples layout, uint8_t* frame, size_t frameBytes);
+
+class FrameDelivery {
+ public:
+  FrameDelivery(CCameraBase& camera, const CaptureEngine& engine, const DeliveryVariant& variant);
+
+  // The model's GetImage: see CCameraTAV::GetImage for the contract.
+  bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs);
+
+ private:
+  FrameFormat Snapshot() const;
+  // Waits for a frame that passes the marker and look-ahead checks and takes
+  // it into the working frame. False when none came in time.
+  bool TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t timeoutMs);
+  void ApplyDark(const FrameFormat& f, uint8_t* frame, size_t frameBytes);
+  void WriteOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes);
+  void WriteMonoOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes);
+
+  CCameraBase& camera_;
+  const CaptureEngine& engine_;
+  const DeliveryVariant variant_;
+  // One delivery at a time: they share the working and colour frames.
+  std::mutex deliveryMutex_;
+};
+
+}  // namespace okc::core

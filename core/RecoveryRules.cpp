@@ -1,0 +1,61 @@
+#include "core/RecoveryRules.h"
+
+namespace okc::core {
+
+namespace {
+
+bool IsIncomplete(FrameOutcome outcome) { return outcome == FrameOutcome::Partial || outcome == FrameOutcome::Empty; }
+
+// Automatic bandwidth: a repeated run of failures soon after the control was
+// switched on lowers the output rate. Returns whether to lower it now.
+bool JudgeAutoBandwidth(const RecoveryRules& rules, RecoveryState& state, const FrameContext& frame) {
+  if (rules.autoBandwidthAbove <= 0) return false;
+  if (frame.autoFps && state.previousAutoFps == 0) state.autoBandwidthStartMs = frame.nowMs;
+  state.previousAutoFps = frame.autoFps ? 1 : 0;
+  const bool inWindow = frame.nowMs - state.autoBandwidthStartMs < rules.autoBandwidthWindowMs;
+  if (!inWindow || frame.waitTimeoutMs >= rules.autoBandwidthMaxWaitMs || !frame.autoFps ||
+      state.streak <= rules.autoBandwidthAbove)
+    return false;
+  state.streak = 0;
+  state.nudgedThisStreak = false;
+  const uint64_t sinceLastMs = frame.nowMs - state.lastReductionMs;
+  state.lastReductionMs = frame.nowMs;
+  return sinceLastMs < rules.autoBandwidthRepeatMs;
+}
+
+}  // namespace
+
+RecoveryAction JudgeFrame(const RecoveryRules& rules, RecoveryState& state, const FrameContext& frame) {
+  RecoveryAction action;
+  if (frame.outcome == FrameOutcome::Good) {
+    state.streak = 0;
+    state.nudgedThisStreak = false;
+    return action;
+  }
+
+  const int previous = state.streak++;
+  if (rules.resetPortAbove > 0 && previous > rules.resetPortAbove) {
+    action.resetPort = true;
+    action.restart = IsIncomplete(frame.outcome) ? rules.restartAfterIncomplete : rules.restartAfterPartial;
+    action.nudgeLineLength = frame.outcome == FrameOutcome::Unmarked && rules.nudgeOnPartialReset;
+    state.streak = 0;
+    state.nudgedThisStreak = false;
+  } else if (IsIncomplete(frame.outcome) && rules.nudgeAtStreak > 0 && state.streak >= rules.nudgeAtStreak &&
+             !state.nudgedThisStreak) {
+    action.nudgeLineLength = true;
+    action.flushPipe = true;
+    state.nudgedThisStreak = true;
+  }
+
+  if (frame.outcome == FrameOutcome::Empty) return action;
+  action.reduceBandwidth = JudgeAutoBandwidth(rules, state, frame);
+  if (rules.flushAfterPartial) action.flushPipe = true;
+  return action;
+}
+
+void NoteAutoFps(RecoveryState& state, bool autoFps) {
+  if (state.previousAutoFps < 0) state.previousAutoFps = autoFps ? 1 : 0;
+  if (!autoFps) state.previousAutoFps = 0;
+}
+
+}  // namespace okc::core

@@ -1,0 +1,63 @@
+// How the TAV family streams: its capture policy on the shared engine and its
+// frame delivery variant.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "core/CaptureEngine.h"
+#include "core/FrameDelivery.h"
+#include "core/RecoveryRules.h"
+
+class CCameraTAV;
+
+namespace okc::models {
+
+class TavCapture final : public core::CapturePolicy {
+ public:
+  // `colour`: the sensor has a colour filter (the camera object is still being built).
+  TavCapture(CCameraTAV& camera, bool colour);
+
+  bool Start() { return engine_.Start(); }
+  bool Stop() { return engine_.Stop(); }
+  bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
+    return delivery_.Deliver(buffer, size, timeoutMs);
+  }
+
+  // ---- CapturePolicy ----
+  core::TransferPlan PlanFrame() override;
+  void PrepareStream(const core::TransferPlan& plan) override;
+  uint64_t StreamSettleMs() const override;
+  void StartStream() override;
+  void StopStream() override;
+  core::FrameWaits NormalWaits(const core::TransferPlan& plan) override;
+  bool LongExposurePending() override;
+  std::optional<core::FrameWaits> RunLongExposure(core::CaptureContext& context) override;
+  void AfterLongExposure() override;
+  core::FrameVerdict CheckFrame(const uint8_t* frame, size_t bytes) override;
+  bool QueueUnmarkedFrame() override;
+  const core::RecoveryRules& Recovery() const override { return rules_; }
+  bool AutoBandwidthOn() override;
+  void NudgeLineLength() override;
+  void RestartStream(core::StreamRestart how) override;
+  void ReduceBandwidth() override;
+  void AfterGoodFrame(const uint8_t* frame, size_t bytes) override;
+  void CompanionTick(const uint8_t* frame, size_t bytes) override;
+  bool WantsMeasurementFrame() override;
+
+ private:
+  // Frame period in microseconds from the window, line length and clock.
+  int64_t FramePeriodUs() const;
+  void LeaveLongExposure();
+  void RunAutoExposureAndGain(const uint8_t* frame, size_t bytes);
+  void RunAutoWhiteBalance(const uint8_t* frame, size_t bytes);
+
+  CCameraTAV& cam_;
+  const core::RecoveryRules rules_;
+  // The clock (MHz) before a long exposure switched to 24 MHz; 0 while unknown.
+  int longExposureClock_ = 0;
+  core::CaptureEngine engine_;
+  core::FrameDelivery delivery_;
+};
+
+}  // namespace okc::models
