@@ -48,6 +48,7 @@ struct ManualClock::State {
   std::condition_variable changed;
   uint64_t nowMs = 0;
   int sleepers = 0;
+  bool free = false;
 };
 
 ManualClock::ManualClock(uint64_t startMs) : state_(std::make_unique<State>()) { state_->nowMs = startMs; }
@@ -62,9 +63,14 @@ uint64_t ManualClock::NowMs() {
 void ManualClock::SleepMs(uint64_t ms) {
   std::unique_lock lock(state_->mutex);
   const uint64_t until = state_->nowMs + ms;
+  if (state_->free) {
+    state_->nowMs = until;
+    state_->changed.notify_all();
+    return;
+  }
   ++state_->sleepers;
   state_->changed.notify_all();
-  state_->changed.wait(lock, [&] { return state_->nowMs >= until; });
+  state_->changed.wait(lock, [&] { return state_->free || state_->nowMs >= until; });
   --state_->sleepers;
   state_->changed.notify_all();
 }
@@ -72,6 +78,12 @@ void ManualClock::SleepMs(uint64_t ms) {
 void ManualClock::Advance(uint64_t ms) {
   std::lock_guard lock(state_->mutex);
   state_->nowMs += ms;
+  state_->changed.notify_all();
+}
+
+void ManualClock::RunFree() {
+  std::lock_guard lock(state_->mutex);
+  state_->free = true;
   state_->changed.notify_all();
 }
 

@@ -58,6 +58,9 @@ class ManualClock final : public Clock {
   // Waits in real time until at least `count` threads sleep on this clock,
   // for at most `realLimitMs` (a guard against a hang, not a timing check).
   bool WaitForSleepers(int count, uint64_t realLimitMs = 60000);
+  // From now on every sleep moves the clock itself and returns at once, so
+  // threads still sleeping on it when a test ends are never stranded.
+  void RunFree();
 
  private:
   struct State;

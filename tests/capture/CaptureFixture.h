@@ -38,9 +38,9 @@ class CaptureTest : public SimEnvironment {
 
   CCameraTAVC& Cam() { return *static_cast<CCameraTAVC*>(okc::api::currentCamera.get()); }
 
-  // Polls `done` every millisecond for up to `limitMs` of real time.
+  // Polls `done` every millisecond; `limitMs` of real time only guards against a hang.
   template <typename Done>
-  static bool WaitUntil(Done done, int limitMs = 5000) {
+  static bool WaitUntil(Done done, int limitMs = 60000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (!done()) {
       if (std::chrono::steady_clock::now() > end) return false;

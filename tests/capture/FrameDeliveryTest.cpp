@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/FrameDelivery.h"
+#include "core/ModelInfo.h"
 #include "okccamera/CCameraTAVC.h"
 #include "support/SimEnvironment.h"
 
@@ -177,6 +179,123 @@ TEST_F(FrameDelivery, BinnedSixteenBitFramesSumTheirSamples) {
   std::vector<uint16_t> out(32 * 32);
   ASSERT_TRUE(cam->GetImage(reinterpret_cast<unsigned char*>(out.data()), 32 * 32 * 2, 0));
   EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint16_t v) { return v == 0x4000; }));
+}
+
+}  // namespace
+
+// ---- the variants other models choose ----
+
+namespace {
+
+using okc::core::HeaderRepair;
+using okc::core::WideSamples;
+
+// A frame of `rows` rows of `rowBytes` bytes, byte i = i % 251, marker and trailer in place.
+std::vector<uint8_t> Numbered(size_t rows, size_t rowBytes) {
+  std::vector<uint8_t> f(rows * rowBytes);
+  for (size_t i = 0; i < f.size(); ++i) f[i] = static_cast<uint8_t>(i % 251);
+  std::memcpy(f.data(), "\x11\xAA\x00\xBB", 4);
+  std::memcpy(f.data() + f.size() - 4, "\xBB\x00\xAA\x11", 4);
+  return f;
+}
+
+TEST(HeaderRepairVariants, EachTakesTheBytesFromItsOwnPlace) {
+  const size_t row = 16;
+  {  // 8-bit marker from 16 rows down; bytes 4, 5 from 6, 7; the end untouched
+    std::vector<uint8_t> f = Numbered(20, row);
+    okc::core::RepairHeader(HeaderRepair::RowsBelow, f.data(), f.size(), row, false, row);
+    EXPECT_TRUE(std::equal(f.begin(), f.begin() + 4, f.begin() + 16 * row));
+    EXPECT_EQ(f[4], f[6]);
+    EXPECT_EQ(f[5], f[7]);
+    EXPECT_EQ(f[f.size() - 1], 0x11);
+  }
+  {  // 16-bit with trailer: 4 rows; the last word from 4 rows before it; bytes 4, 5 stay
+    std::vector<uint8_t> f = Numbered(20, row);
+    okc::core::RepairHeader(HeaderRepair::RowsBelowAndTrailer, f.data(), f.size(), row, true, row);
+    EXPECT_TRUE(std::equal(f.begin(), f.begin() + 4, f.begin() + 4 * row));
+    EXPECT_TRUE(std::equal(f.end() - 4, f.end(), f.end() - 4 - 4 * row));
+    EXPECT_EQ(f[4], 4);
+    EXPECT_EQ(f[5], 5);
+  }
+  {  // the marker from bin x width x 4 bytes on
+    std::vector<uint8_t> f = Numbered(20, row);
+    okc::core::RepairHeader(HeaderRepair::FourOutputRowsOn, f.data(), f.size(), row, false, 10);
+    EXPECT_TRUE(std::equal(f.begin(), f.begin() + 4, f.begin() + 40));
+    EXPECT_EQ(f[4], 4);
+  }
+  {  // a frame too small for any source is left as it is
+    std::vector<uint8_t> f = Numbered(1, 6);
+    const std::vector<uint8_t> before = f;
+    okc::core::RepairHeader(HeaderRepair::RowsBelow, f.data(), f.size(), 6, false, 6);
+    EXPECT_EQ(f, before);
+  }
+}
+
+TEST(WideSampleLayouts, TwoBytesBecomeOneNativeSample) {
+  struct Case {
+    WideSamples layout;
+    uint8_t first, second;
+    uint16_t value;
+  };
+  for (const Case& c : {Case{WideSamples::Packed12, 0xAB, 0x0C, 0xABC0}, Case{WideSamples::Packed12, 0xAB, 0xFC, 0xABC0},
+                        Case{WideSamples::HighFirstShift6, 0xAB, 0xCD, 0xABCD >> 6},
+                        Case{WideSamples::AsTheyLie, 0x34, 0x12, 0x1234}}) {
+    uint8_t bytes[2] = {c.first, c.second};
+    okc::core::UnpackWideSamples(c.layout, bytes, 2);
+    uint16_t value;
+    std::memcpy(&value, bytes, 2);
+    EXPECT_EQ(value, c.value) << static_cast<int>(c.layout);
+  }
+}
+
+// A TAV-family camera without a colour filter, built as a mono model is.
+class MonoTav : public CCameraTAV {
+ public:
+  MonoTav() : CCameraTAV(okc::core::ModelId::TAVM, 0x9200, nullptr) {}
+};
+
+class MonoDelivery : public okc::test::SimEnvironment {
+ protected:
+  void SetUp() override {
+    SimEnvironment::SetUp();
+    cam = std::make_unique<MonoTav>();
+    cam->SetGamma(50);
+    cam->flipRow = cam->flipColumn = false;
+    cam->exposure = 200000;
+  }
+  void TearDown() override {
+    cam.reset();
+    SimEnvironment::TearDown();
+  }
+  void Deliver(int w, int h, int bin, IMAGE_TYPE type, uint8_t level, std::vector<uint8_t>& out) {
+    cam->width = w;
+    cam->height = h;
+    cam->bin = bin;
+    cam->imageType = type;
+    cam->output16Bits = false;
+    std::vector<uint8_t> raw(static_cast<size_t>(w * bin) * h * bin, level);
+    std::memcpy(raw.data(), "\x11\xAA\x00\xBB", 4);
+    ASSERT_TRUE(cam->frameQueue->Push(raw.data(), raw.size()));
+    ASSERT_TRUE(cam->GetImage(out.data(), static_cast<int>(out.size()), 0));
+  }
+  std::unique_ptr<MonoTav> cam;
+};
+
+TEST_F(MonoDelivery, GreyImagesAndSaturatingSums) {
+  std::vector<uint8_t> rgb(32 * 32 * 3, 0xEE);
+  Deliver(32, 32, 1, IMAGE_RGB24, 90, rgb);
+  EXPECT_TRUE(std::all_of(rgb.begin() + 3 * 64, rgb.end(), [](uint8_t b) { return b == 90; })) << "each sample three times";
+
+  std::vector<uint8_t> binned(16 * 16, 0xEE);
+  Deliver(16, 16, 2, IMAGE_8BIT, 90, binned);
+  EXPECT_TRUE(std::all_of(binned.begin() + 16, binned.end(), [](uint8_t b) { return b == 255; }))
+      << "4 x 90 saturates at 255";
+  Deliver(16, 16, 2, IMAGE_8BIT, 30, binned);
+  EXPECT_EQ(binned[16 * 8 + 8], 120);
+
+  std::vector<uint8_t> yuv(32 * 32 * 2, 0xEE);
+  Deliver(32, 32, 1, IMAGE_YUV422, 90, yuv);
+  EXPECT_TRUE(std::all_of(yuv.begin(), yuv.end(), [](uint8_t b) { return b == 0xEE; })) << "no luma/chroma output";
 }
 
 }  // namespace
