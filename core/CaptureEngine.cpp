@@ -87,10 +87,10 @@ class CaptureEngine::Worker final : public CaptureContext {
       if (transfer) {
         endpoint_->WaitTransfer(transfer, waitMs);
         uint32_t length = plan_.ChunkLength(i);
-        endpoint_->CompleteTransfer(inFlight_ + i * plan_.chunkBytes, length, transfer);
+        endpoint_->CompleteTransfer(current_ + i * plan_.chunkBytes, length, transfer);
         transfer.reset();
       }
-      StartChunk(i, inFlight_);
+      StartChunk(i, current_);
     }
   }
 
@@ -263,6 +263,7 @@ void CaptureEngine::Worker::ReadFrame(const FrameWaits& waits) {
     const bool done = WaitChunk(transfer, waitTimeoutMs_);
     waitTimeoutMs_ = std::min(waitTimeoutMs_, waits.laterMs);
     if (!done && waits.waitTwice && transfer && !transfer->IsDone()) WaitChunk(transfer, waitTimeoutMs_);
+    if (!done && waits.giveUpAfterMiss) waitTimeoutMs_ = 0;
     uint32_t length = plan_.ChunkLength(i);
     lastTransferOk_ = endpoint_->CompleteTransfer(current_ + i * plan_.chunkBytes, length, transfer);
     if (!lastTransferOk_) NoteError(endpoint_->lastError);
@@ -299,10 +300,14 @@ void CaptureEngine::Worker::JudgeAndHandOff() {
   frame.autoFps = policy_.AutoBandwidthOn();
   frame.nowMs = platform::TickCountMs();
   frame.waitTimeoutMs = waitTimeoutMs_;
-  Recover(JudgeFrame(policy_.Recovery(), recovery_, frame));
   engine_.previousAutoFps_ = recovery_.previousAutoFps;
-
-  if (outcome == FrameOutcome::Good && !engine_.measurementFrame_.empty() && engine_.measurementBytes_ > 0)
+  if (outcome != FrameOutcome::Good) {
+    Recover(JudgeFrame(policy_.Recovery(), recovery_, frame));
+    engine_.previousAutoFps_ = recovery_.previousAutoFps;
+    return;
+  }
+  JudgeFrame(policy_.Recovery(), recovery_, frame);
+  if (policy_.WantsMeasurementFrame() && engine_.measurementBytes_ > 0)
     policy_.AfterGoodFrame(engine_.measurementFrame_.data(), engine_.measurementBytes_);
 }
 
@@ -311,8 +316,8 @@ void CaptureEngine::Worker::Recover(const RecoveryAction& action) {
   if (action.resetPort) {
     if (action.nudgeLineLength) policy_.NudgeLineLength();
     if (cam_.device) cam_.device->ResetPort();
-    policy_.RestartStream(action.restart);
-    if (action.restart == StreamRestart::EndExposureAndStart) Sleep(200);
+    policy_.RestartStream(action.restart, *this);
+    if (!lock_.owns_lock()) return;  // capture ended meanwhile
   } else if (action.nudgeLineLength) {
     policy_.NudgeLineLength();
   }
@@ -321,6 +326,7 @@ void CaptureEngine::Worker::Recover(const RecoveryAction& action) {
     endpoint_->AbortPipe();
     endpoint_->ResetPipe();
   }
+  if (action.settleMs > 0) Sleep(action.settleMs);
 }
 
 void CaptureEngine::Worker::ShutDown() {

@@ -62,6 +62,8 @@ struct FrameWaits {
   uint32_t laterMs = 0;  // each later one waits the smaller of this and the first wait
   // A transfer still pending after its wait is waited for once more.
   bool waitTwice = true;
+  // Once a wait has missed, the rest of the frame's transfers are not waited for.
+  bool giveUpAfterMiss = false;
 };
 
 enum class FrameVerdict {
@@ -111,7 +113,8 @@ class CapturePolicy {
   virtual const RecoveryRules& Recovery() const = 0;
   virtual bool AutoBandwidthOn() = 0;
   virtual void NudgeLineLength() = 0;
-  virtual void RestartStream(StreamRestart how) = 0;
+  // After a port reset; may sleep through the context.
+  virtual void RestartStream(StreamRestart how, CaptureContext& context) = 0;
   virtual void ReduceBandwidth() = 0;
 
   // Per-frame hooks. `frame` is a stable copy of the last good frame.
@@ -139,7 +142,7 @@ class CaptureContext {
   virtual bool SleepSteps(int64_t steps, uint64_t stepMs, const std::function<bool()>& keepGoing) = 0;
   virtual bool Capturing() const = 0;
   // Cancels and collects the transfers in flight, then queues them again
-  // into the same buffer (a switch of clock mode spoils what they hold).
+  // at the same place (a switch of clock mode spoils what they hold).
   virtual void RequeueTransfers(uint32_t waitMs) = 0;
 };
 

@@ -23,6 +23,30 @@ bool JudgeAutoBandwidth(const RecoveryRules& rules, RecoveryState& state, const 
   return sinceLastMs < rules.autoBandwidthRepeatMs;
 }
 
+// The ladder of controllers that announce the frame size: frames without
+// any data are counted apart from the others.
+RecoveryAction JudgeByNoData(const RecoveryRules& rules, RecoveryState& state, const FrameContext& frame) {
+  RecoveryAction action;
+  ++state.streak;
+  if (frame.outcome == FrameOutcome::Empty) {
+    ++state.noDataCount;
+    if (state.noDataCount >= rules.noDataResetAt) {
+      action.resetPort = true;
+      action.restart = StreamRestart::StopAndStart;
+      state.noDataCount = 0;
+      state.streak = 0;
+    } else if (state.noDataCount == rules.noDataFlushAt) {
+      action.flushPipe = true;
+      action.settleMs = rules.noDataSettleMs;
+    }
+    return action;
+  }
+  state.noDataCount = 0;
+  action.reduceBandwidth = JudgeAutoBandwidth(rules, state, frame);
+  action.flushPipe = true;
+  return action;
+}
+
 }  // namespace
 
 RecoveryAction JudgeFrame(const RecoveryRules& rules, RecoveryState& state, const FrameContext& frame) {
@@ -30,8 +54,10 @@ RecoveryAction JudgeFrame(const RecoveryRules& rules, RecoveryState& state, cons
   if (frame.outcome == FrameOutcome::Good) {
     state.streak = 0;
     state.nudgedThisStreak = false;
+    state.noDataCount = 0;
     return action;
   }
+  if (rules.noDataResetAt > 0) return JudgeByNoData(rules, state, frame);
 
   const int previous = state.streak++;
   if (rules.resetPortAbove > 0 && previous > rules.resetPortAbove) {

@@ -16,6 +16,9 @@
 //     when the previous such event was recent, the output rate is lowered;
 //   - pipe flush: a partial or unmarked frame may have left pieces of itself
 //     in the transfers queued for the next one, so those are cancelled.
+// Models whose controller announces the frame size (the USB 3 ones) count
+// frames that brought no data at all apart: a few in a row flush the pipe,
+// one more resets the port; there is no nudge and no reset after long streaks.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +36,7 @@ enum class FrameOutcome {
 enum class StreamRestart {
   EndExposureAndStart,  // end any host-timed exposure, start the stream, let it settle
   Start,                // start the stream
+  StopAndStart,         // let the port settle, stop the stream, start it again
 };
 
 struct RecoveryRules {
@@ -52,12 +56,19 @@ struct RecoveryRules {
   uint64_t autoBandwidthWindowMs = 50000;
   uint32_t autoBandwidthMaxWaitMs = 500;
   uint64_t autoBandwidthRepeatMs = 5000;
+  // Frames with no data at all, counted apart (0: not counted): reaching
+  // `noDataFlushAt` flushes the pipe and lets it settle, reaching
+  // `noDataResetAt` resets the port.
+  int noDataFlushAt = 0;
+  int noDataResetAt = 0;
+  uint64_t noDataSettleMs = 100;
 };
 
 // The worker's recovery bookkeeping, kept across frames of a capture run.
 struct RecoveryState {
   int streak = 0;
   bool nudgedThisStreak = false;
+  int noDataCount = 0;
   uint64_t autoBandwidthStartMs = 0;
   uint64_t lastReductionMs = 0;
   // Whether automatic bandwidth was on at the previous look (-1: not known yet).
@@ -78,6 +89,8 @@ struct RecoveryAction {
   bool nudgeLineLength = false;
   bool flushPipe = false;
   bool reduceBandwidth = false;
+  // Sleep after the flush (ms).
+  uint64_t settleMs = 0;
 };
 
 // Once per pass: the first look takes the control's state; while it is off

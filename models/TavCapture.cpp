@@ -46,6 +46,9 @@ constexpr uint32_t kMarginLongFrameMs = 1000;
 constexpr int64_t kBlankingLines = 26;
 constexpr int64_t kFrameClockTrim = 358;
 
+constexpr uint64_t kPortResetSettleMs = 200;
+constexpr uint64_t kUsb3PortResetSettleMs = 100;
+constexpr uint64_t kUsb3RestartGapMs = 10;
 // The line length is stretched by this many clocks to nudge a stuck sensor.
 constexpr uint16_t kLineLengthNudge = 30;
 constexpr int kAutoBandwidthStepPercent = 4;
@@ -183,9 +186,21 @@ void TavCapture::NudgeLineLength() {
   cam_.WriteCameraRegister(kRegLineLength, static_cast<unsigned short>(cam_.lineLength + kLineLengthNudge));
 }
 
-void TavCapture::RestartStream(core::StreamRestart how) {
-  if (how == core::StreamRestart::EndExposureAndStart) cam_.SendCMD(kLongExposureEnd);
-  cam_.SendCMD(kStreamOn);
+void TavCapture::RestartStream(core::StreamRestart how, core::CaptureContext& context) {
+  switch (how) {
+    case core::StreamRestart::EndExposureAndStart:
+      cam_.SendCMD(kLongExposureEnd);
+      cam_.SendCMD(kStreamOn);
+      context.Sleep(kPortResetSettleMs);
+      break;
+    case core::StreamRestart::Start: cam_.SendCMD(kStreamOn); break;
+    case core::StreamRestart::StopAndStart:
+      if (!context.Sleep(kUsb3PortResetSettleMs)) return;
+      cam_.SendCMD(kStreamOff);
+      if (!context.Sleep(kUsb3RestartGapMs)) return;
+      cam_.SendCMD(kStreamOn);
+      break;
+  }
 }
 
 void TavCapture::ReduceBandwidth() {

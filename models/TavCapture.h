@@ -39,7 +39,7 @@ class TavCapture final : public core::CapturePolicy {
   const core::RecoveryRules& Recovery() const override { return rules_; }
   bool AutoBandwidthOn() override;
   void NudgeLineLength() override;
-  void RestartStream(core::StreamRestart how) override;
+  void RestartStream(core::StreamRestart how, core::CaptureContext& context) override;
   void ReduceBandwidth() override;
   void AfterGoodFrame(const uint8_t* frame, size_t bytes) override;
   void CompanionTick(const uint8_t* frame, size_t bytes) override;
