@@ -72,7 +72,7 @@ void RunGetImage(benchmark::State& state, IMAGE_TYPE type, bool rawOutput, int g
   cam.SetGamma(gamma);
 
   const std::vector<uint8_t> frame = MarkedFrame(okc::models::TavcRawFrameBytes(kWidth, kHeight, 1, cam.output16Bits));
-  std::vector<uint8_t> out(kPixels * okc::core::OutputBytesPerPixel(type, false));
+  std::vector<uint8_t> out(kPixels * okc::core::OutputBytesPerPixel(type, okc::core::DeliveryVariant{}));
   for (auto _ : state) {
     state.PauseTiming();
     cam.frameQueue->Push(frame.data(), frame.size());

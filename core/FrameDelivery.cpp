@@ -68,12 +68,13 @@ void DrawTimeMark(CCameraBase& /*camera*/, unsigned char* /*image*/, const Frame
 
 }  // namespace
 
-size_t OutputBytesPerPixel(IMAGE_TYPE type, bool mono) {
+size_t OutputBytesPerPixel(IMAGE_TYPE type, const DeliveryVariant& variant) {
   switch (type) {
     case IMAGE_8BIT: return 1;
     case IMAGE_RGB24: return 3;
-    case IMAGE_YUV422: return mono ? 0 : 2;
+    case IMAGE_YUV422: return variant.mono ? 0 : 2;
     case IMAGE_16BIT: return 2;
+    case IMAGE_16BIT_ALT: return variant.spreadAlt16 ? 4 : 0;
     default: return 0;
   }
 }
@@ -208,7 +209,7 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
     return false;
   const size_t sampleBytes = f.sixteenBit ? 2 : 1;
   const size_t frameBytes = f.SensorPixels() * sampleBytes;
-  const size_t outputBytes = f.OutputPixels() * OutputBytesPerPixel(f.type, variant_.mono);
+  const size_t outputBytes = f.OutputPixels() * OutputBytesPerPixel(f.type, variant_);
   // The conversions write a whole image: a smaller buffer gets nothing at all.
   if (static_cast<size_t>(size) < outputBytes) return false;
   if (frameBytes > cam.FrameBufferBytes() || !cam.EnsureFrameBuffers()) return false;
@@ -233,12 +234,25 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
   SoftMisc({frame, bufferBytes}, f.SensorWidth(), f.SensorHeight(), static_cast<int>(sampleBytes), f.flipRow,
            f.flipColumn);
 
-  if (variant_.mono) {
+  if (f.type == IMAGE_16BIT_ALT) {
+    if (variant_.spreadAlt16) WriteSpreadAlt16(f, frame, buffer);
+  } else if (variant_.mono) {
     WriteMonoOutput(f, frame, buffer, outputBytes);
   } else {
     WriteOutput(f, frame, buffer, outputBytes);
   }
   return true;
+}
+
+void FrameDelivery::WriteSpreadAlt16(const FrameFormat& f, uint8_t* frame, unsigned char* buffer) {
+  // Binned samples sum bin x bin of them, as the 16-bit output does.
+  if (f.bin > 1) okc::imaging::SoftBinRaw({frame, camera_.FrameBufferBytes()}, f.height, f.width, f.bin, true);
+  for (size_t i = 0; i < f.OutputPixels(); ++i) {
+    uint16_t sample;
+    std::memcpy(&sample, frame + 2 * i, sizeof sample);
+    const uint32_t word = static_cast<uint32_t>(sample) * 0x100401u;
+    std::memcpy(buffer + 4 * i, &word, sizeof word);
+  }
 }
 
 void FrameDelivery::WriteOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes) {

@@ -53,6 +53,9 @@ struct DeliveryVariant {
   // 8-bit luminance at bin 1 demosaics as the first pattern without flips,
   // whatever the camera's pattern and flips.
   bool fixedLumaDemosaic = false;
+  // IMAGE_16BIT_ALT delivers each 16-bit sample spread over a 32-bit word
+  // (times 0x100401); without this it delivers nothing.
+  bool spreadAlt16 = false;
 };
 
 // What one delivery works with, read once under the sensor lock so that a
@@ -83,7 +86,7 @@ struct FrameFormat {
 
 // Bytes per pixel of the image a delivery writes for an image type; 0 for a
 // type that delivers nothing on this camera.
-size_t OutputBytesPerPixel(IMAGE_TYPE type, bool mono);
+size_t OutputBytesPerPixel(IMAGE_TYPE type, const DeliveryVariant& variant);
 
 // The header repair of a frame of `frameBytes` bytes in rows of `rowBytes`.
 void RepairHeader(HeaderRepair repair, uint8_t* frame, size_t frameBytes, size_t rowBytes, bool sixteenBit,
@@ -106,6 +109,7 @@ class FrameDelivery {
   void ApplyDark(const FrameFormat& f, uint8_t* frame, size_t frameBytes);
   void WriteOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes);
   void WriteMonoOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes);
+  void WriteSpreadAlt16(const FrameFormat& f, uint8_t* frame, unsigned char* buffer);
 
   CCameraBase& camera_;
   const CaptureEngine& engine_;

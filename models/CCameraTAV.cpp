@@ -67,16 +67,33 @@ constexpr uint64_t kLongExposureThresholdUs = 60000000;
 constexpr uint32_t kMaxIntegrationLines = 65535;
 // Integration written while the host times the exposure, and the most the bandwidth control writes.
 constexpr uint16_t kLongExposureLines = 0x0FFF;
-// Where automatic pacing starts when it is switched on.
+// Where automatic pacing starts when it is switched on (USB 3 models: by host link).
 constexpr int kAutoFpsStartPercent = 80;
+constexpr int kUsb3AutoFpsStartPercent = 100;
+constexpr int kUsb3OnUsb2AutoFpsStartPercent = 86;
+// Frame blanking lines and link bytes per microsecond of the USB 2 models.
+constexpr int kUsb2Blanking = 26;
+constexpr int kUsb2BytesPerUs = 42;
+// The USB 3 models' one sensor clock, and its PLL setting.
+constexpr int kUsb3ClockMhz = 100;
+// The initialisation table row the USB 3 models leave out.
+constexpr uint16_t kRowLeftOutOnUsb3 = 0x31E0;
+// The USB 3 models' frame blanking V and bandwidth base B by host link and depth.
+constexpr int kUsb3HostBlanking = 29;
+constexpr int kUsb2HostBlanking = 39;
+constexpr int kUsb3Host16BitBytesPerUs = 182;
+constexpr int kUsb3Host8BitBytesPerUs = 91;
+constexpr int kUsb2HostBytesPerUs = 43;
+// The mono sensors' one digital gain register.
+constexpr unsigned short kRegMonoGain = 0x305E;
 
-bool ValidWindow(int width, int height, int bin, int type, int maxWidth, int maxHeight, bool bin2) {
+// `wholeKiB`: the controller only sends frames of whole kibibytes (the USB 2 models).
+bool ValidWindow(int width, int height, int bin, int type, int maxWidth, int maxHeight, bool bin2, bool wholeKiB) {
   if (bin != 1 && !(bin == 2 && bin2)) return false;
   if (width <= 0 || height <= 0) return false;
   if (static_cast<int64_t>(width) * bin > maxWidth || static_cast<int64_t>(height) * bin > maxHeight) return false;
   if (type < IMAGE_8BIT || type > IMAGE_16BIT) return false;
-  // The camera only delivers frames of whole kibibytes.
-  return static_cast<int64_t>(width) * height * bin * bin % 1024 == 0;
+  return !wholeKiB || static_cast<int64_t>(width) * height * bin * bin % 1024 == 0;
 }
 
 // Keeps a start coordinate on an even pixel (the colour filter's phase) and the window on the sensor.
@@ -87,16 +104,20 @@ int32_t PlaceStart(int requested, int64_t span, int sensorSize) {
 
 }  // namespace
 
-CCameraTAV::CCameraTAV(okc::core::ModelId model, uint16_t dataPathValue, void* windowHandle)
+CCameraTAV::CCameraTAV(okc::core::ModelId model, uint16_t dataPathValue, bool usb3, void* windowHandle)
     : CCameraBase(okc::core::InfoOf(model).maxWidth, okc::core::InfoOf(model).maxHeight),
       dataPathValue_(dataPathValue),
-      capture_(std::make_unique<okc::models::TavCapture>(*this, okc::core::InfoOf(model).isColor)) {
+      usb3_(usb3),
+      capture_(std::make_unique<okc::models::TavCapture>(*this, okc::core::InfoOf(model).isColor, usb3)) {
   const okc::core::ModelInfo& info = okc::core::InfoOf(model);
   ApplyModelInfo(info);
   CreateDeviceAndLoadSettings(windowHandle, info);
   // The camera is still closed: this only brings the stored balance into range.
-  SetRGBBalance(wbRed, wbBlue);
+  if (isColor) SetRGBBalance(wbRed, wbBlue);
 }
+
+int CCameraTAV::FrameBlanking() const { return usb3_ ? blankingV_ : kUsb2Blanking; }
+int CCameraTAV::BandwidthBase() const { return usb3_ ? bandwidthB_ : kUsb2BytesPerUs; }
 
 CCameraTAV::~CCameraTAV() { ShutDown(); }
 
@@ -105,8 +126,10 @@ bool CCameraTAV::OpenCamera(int ordinal) {
   if (opened) return true;
   if (!OpenDeviceByOrdinal(ordinal, modelInfo_->checksManufacturer)) return false;
   // Calibration words belong to the sensor: a newly opened camera has its own.
-  calibration70_ = 0;
+  // The USB 3 models' first word is fixed.
+  calibration70_ = usb3_ ? 1 : 0;
   calibration55_ = 0;
+  if (usb3_) return true;
   fwVersion = 0;
   // Controllers below firmware version 3 should get their firmware renewed
   // first; that reload is not done here, the camera runs the firmware it has.
@@ -119,6 +142,7 @@ bool CCameraTAV::ReplayInitTable() {
   exposureWritten_ = 0;
   gainWritten_ = 0;
   for (const okc::models::TavcRegisterWrite& row : okc::models::TavcInitTable()) {
+    if (usb3_ && row.address == kRowLeftOutOnUsb3) continue;
     if (row.address == okc::models::kTavcSleepRow) {
       okc::platform::SleepMs(row.value);
     } else if (!WriteCameraRegister(row.address, row.value)) {
@@ -131,7 +155,14 @@ bool CCameraTAV::ReplayInitTable() {
 bool CCameraTAV::InitCamera() {
   std::lock_guard lock(SensorLock());
   if (!opened) return false;
-  bool ok = SendCMD(kClock48Mhz);
+  bool ok = true;
+  if (usb3_) {
+    usb3Host = IsUSB3Host();
+    if (usb3Host) fpsPercent = fpsPercentUsb3;
+    GetFirmwareVer(&fwVersion);
+  } else {
+    ok = SendCMD(kClock48Mhz);
+  }
   cmosClk = 48;
   ok = SendCMD(kSamples8Bit) && ok;
   ok = SendCMD(kStreamOff) && ok;
@@ -155,7 +186,7 @@ bool CCameraTAV::WriteWindow(bool withFrameLength) {
   bool ok = WriteCameraRegister(kRegFirstRow, static_cast<unsigned short>(startY + 2));
   ok = WriteCameraRegister(kRegFirstColumn, static_cast<unsigned short>(startX)) && ok;
   if (withFrameLength)
-    ok = WriteCameraRegister(kRegFrameLength, static_cast<unsigned short>(rows + 26)) && ok;
+    ok = WriteCameraRegister(kRegFrameLength, static_cast<unsigned short>(rows + FrameBlanking())) && ok;
   ok = WriteCameraRegister(kRegLastRow, static_cast<unsigned short>(rows + startY + 1)) && ok;
   ok = WriteCameraRegister(kRegLastColumn, static_cast<unsigned short>(columns + startX - 1)) && ok;
   return ok;
@@ -164,7 +195,7 @@ bool CCameraTAV::WriteWindow(bool withFrameLength) {
 bool CCameraTAV::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_TYPE type) {
   std::lock_guard lock(SensorLock());
   if (!opened) return false;
-  if (!ValidWindow(newWidth, newHeight, newBin, type, maxWidth, maxHeight, bin2Supported)) return false;
+  if (!ValidWindow(newWidth, newHeight, newBin, type, maxWidth, maxHeight, bin2Supported, !usb3_)) return false;
   bin = newBin;
   height = newHeight;
   width = newWidth;
@@ -207,9 +238,11 @@ bool CCameraTAV::SetStartPos(int x, int y) {
   startY = PlaceStart(y, static_cast<int64_t>(bin) * height, maxHeight);
   startX = PlaceStart(x, static_cast<int64_t>(bin) * width, maxWidth);
   if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
-  if (capturing) SendCMD(kStreamOff);
+  // The USB 3 controller takes a new window while it streams.
+  const bool pause = capturing && !usb3_;
+  if (pause) SendCMD(kStreamOff);
   const bool ok = WriteWindow(false);
-  if (capturing) SendCMD(kStreamOn);
+  if (pause) SendCMD(kStreamOn);
   return ok;
 }
 
@@ -222,12 +255,15 @@ bool CCameraTAV::GetStartPos(int* x, int* y) {
 
 // ---- pixel clock ----
 
-bool CCameraTAV::SetCMOSClk() { return SetCMOSClk(okc::models::ChooseTavcClock(bin * width, output16Bits)); }
+bool CCameraTAV::SetCMOSClk() {
+  return SetCMOSClk(usb3_ ? kUsb3ClockMhz : okc::models::ChooseTavcClock(bin * width, output16Bits));
+}
 
 bool CCameraTAV::SetCMOSClk(int mhz) {
   std::lock_guard lock(SensorLock());
   if (!opened) return false;
   if (mhz == cmosClk) return true;
+  if (usb3_) return SetUsb3Clock(mhz);
   if (mhz == 24) {
     // The 24 MHz mode resets the sensor: everything is programmed again.
     SendCMD(kStreamOff);
@@ -246,7 +282,7 @@ bool CCameraTAV::SetCMOSClk(int mhz) {
   bool ok = true;
   if (cmosClk == 24) ok = SendCMD(kClock48Mhz);
   // Same integration time at the new clock (saturated: the register holds 16 bits).
-  const uint32_t lines = okc::models::TavcIntegrationLines(exposure, mhz, lineLength);
+  const uint32_t lines = okc::models::TavcIntegrationLines(exposure, mhz, lineLength, FrameBlanking());
   ok = WriteCameraRegister(kRegIntegration, static_cast<unsigned short>(std::min(lines, kMaxIntegrationLines))) && ok;
   exposureWritten_ = 0;
   ok = WriteCameraRegister(kRegResetControl, kPllChangeMode) && ok;
@@ -275,19 +311,65 @@ bool CCameraTAV::SetOutput16Bits(bool on) {
   std::lock_guard lock(SensorLock());
   output16Bits = on;
   if (!opened) return false;
+  bool ok;
   if (capturing) {
     // The frame size changes: the capture run is rebuilt around the switch.
     StopCapture();
     SetCMOSClk();
-    const bool ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+    ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+    SetUsb3Timing();
     StartCapture();
     return ok;
   }
   SetCMOSClk();
-  if (!on) return SendCMD(kSamples8Bit);
-  // The slower clock settles before the controller changes its sample packing.
-  okc::platform::SleepMs(200);
-  return SendCMD(kSamples16Bit);
+  if (on) {
+    // The slower clock settles before the controller changes its sample packing.
+    okc::platform::SleepMs(200);
+  }
+  ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+  SetUsb3Timing();
+  return ok;
+}
+
+void CCameraTAV::SetUsb3Timing() {
+  if (!usb3_) return;
+  blankingV_ = usb3Host ? kUsb3HostBlanking : kUsb2HostBlanking;
+  bandwidthB_ = !usb3Host ? kUsb2HostBytesPerUs : output16Bits ? kUsb3Host16BitBytesPerUs : kUsb3Host8BitBytesPerUs;
+}
+
+bool CCameraTAV::SetUsb3Clock(int mhz) {
+  if (mhz == 24) {
+    // The 24 MHz mode resets the sensor: everything is programmed again.
+    SendCMD(kStreamOff);
+    okc::platform::SleepMs(100);
+    bool ok = ReplayInitTable();
+    ok = WriteWindow(true) && ok;
+    ok = WriteCameraRegister(kRegLineLength, lineLength) && ok;
+    ok = WriteCameraRegister(kRegIntegration, kLongExposureLines) && ok;
+    SetBrightness(brightness);
+    cmosClk = 24;
+    ok = SetGain() && ok;
+    return ok;
+  }
+  // Same integration time at the new clock (saturated: the register holds 16 bits).
+  const uint32_t lines = okc::models::TavcIntegrationLines(exposure, mhz, lineLength, FrameBlanking());
+  bool ok = WriteCameraRegister(kRegIntegration, static_cast<unsigned short>(std::min(lines, kMaxIntegrationLines)));
+  exposureWritten_ = 0;
+  ok = WriteCameraRegister(kRegResetControl, kPllChangeMode) && ok;
+  okc::platform::SleepMs(100);
+  // The one PLL setting of the 100 MHz clock, whatever was asked.
+  ok = WriteCameraRegister(kRegSysDivider, 2) && ok;
+  ok = WriteCameraRegister(kRegPixDivider, 4) && ok;
+  ok = WriteCameraRegister(kRegPreDivider, 2) && ok;
+  ok = WriteCameraRegister(kRegMultiplier, 66) && ok;
+  okc::platform::SleepMs(10);
+  if (device && device->bulkInEndpoint) {
+    device->bulkInEndpoint->ResetPipe();
+    device->bulkInEndpoint->AbortPipe();
+  }
+  ok = WriteCameraRegister(kRegResetControl, kRunningMode) && ok;
+  cmosClk = mhz;
+  return ok;
 }
 
 // ---- exposure ----
@@ -320,7 +402,7 @@ bool CCameraTAV::SetExp() {
     lineLength = normalLineLength_;
     WriteCameraRegister(kRegLineLength, lineLength);
   }
-  const uint32_t lines = okc::models::TavcIntegrationLines(us, cmosClk, lineLength);
+  const uint32_t lines = okc::models::TavcIntegrationLines(us, cmosClk, lineLength, FrameBlanking());
   exposureLines = lines;
   bool ok;
   if (lines <= kMaxIntegrationLines && us <= kLongExposureThresholdUs) {
@@ -349,6 +431,14 @@ bool CCameraTAV::SetGain() {
   std::lock_guard lock(SensorLock());
   const int g = gain;
   if (g == gainWritten_ && !longExposure && capturing) return true;
+  if (!isColor) {
+    // One digital gain for the whole mono sensor.
+    const TavcGain setting = okc::models::TavmGainFor(g, cmosClk == 24);
+    WriteCameraRegister(kRegCoarseGain, setting.coarse);
+    const bool ok = WriteCameraRegister(kRegMonoGain, setting.digital);
+    gainWritten_ = ok ? g : 0;
+    return ok;
+  }
   const TavcGain setting = okc::models::TavcGainFor(g, cmosClk == 24);
   bool ok = WriteCameraRegister(kRegCoarseGain, setting.coarse);
   ok = WriteCameraRegister(kRegGreen1Gain, setting.digital) && ok;
@@ -361,12 +451,14 @@ bool CCameraTAV::SetGain() {
 
 void CCameraTAV::SetRGBBalance(int red, int blue, bool automatic) {
   std::lock_guard lock(SensorLock());
+  if (!isColor) return;  // a mono sensor has no balance
   autoWB = automatic;
   SetRGBBalance(red, blue);
 }
 
 bool CCameraTAV::SetRGBBalance(int red, int blue) {
   std::lock_guard lock(SensorLock());
+  if (!isColor) return false;
   wbRed = std::clamp(red, 1, 100);
   wbBlue = std::clamp(blue, 1, 100);
   const uint16_t digital = okc::models::TavcGainFor(gain, cmosClk == 24).digital;
@@ -377,6 +469,7 @@ bool CCameraTAV::SetRGBBalance(int red, int blue) {
 
 void CCameraTAV::GetRGBBalance(int* red, int* blue, bool* automatic) {
   std::lock_guard lock(SensorLock());
+  if (!isColor) return;  // the caller's values stay as they are
   if (red) *red = wbRed;
   if (blue) *blue = wbBlue;
   if (automatic) *automatic = autoWB;
@@ -394,17 +487,21 @@ bool CCameraTAV::SetBrightness(int value) {
 bool CCameraTAV::SetFPSPerc(int percent, bool automatic) {
   std::lock_guard lock(SensorLock());
   const int p = std::clamp(percent, fpsPercentMin, fpsPercentMax);
-  // Switching automatic pacing on starts it from a safe middle value.
-  fpsPercent = (automatic && !autoFps) ? kAutoFpsStartPercent : p;
+  // Switching automatic pacing on starts it from a safe middle value (USB 3
+  // models: from what the host's link carries).
+  int start = kAutoFpsStartPercent;
+  if (usb3_) start = usb3Host ? kUsb3AutoFpsStartPercent : kUsb3OnUsb2AutoFpsStartPercent;
+  fpsPercent = (automatic && !autoFps) ? start : p;
   autoFps = automatic;
-  const uint16_t length =
-      okc::models::TavcLineLengthFor(output16Bits, width, height, bin, cmosClk, fpsPercent);
+  const uint16_t length = okc::models::TavcLineLengthFor(output16Bits, width, height, bin, cmosClk, fpsPercent,
+                                                         BandwidthBase(), FrameBlanking());
   // Long exposures keep the long line.
   if (exposure > kLongLineExposureUs) return false;
   lineLength = length;
   bool ok = WriteCameraRegister(kRegLineLength, length);
   const uint32_t lines =
-      std::min<uint32_t>(okc::models::TavcIntegrationLines(exposure, cmosClk, length), kLongExposureLines);
+      std::min<uint32_t>(okc::models::TavcIntegrationLines(exposure, cmosClk, length, FrameBlanking()),
+                         kLongExposureLines);
   exposureLines = lines;
   ok = WriteCameraRegister(kRegIntegration, static_cast<unsigned short>(lines)) && ok;
   exposureWritten_ = 0;

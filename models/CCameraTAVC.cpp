@@ -8,6 +8,6 @@ namespace {
 constexpr uint16_t kTavcDataPath = 0x9210;
 }  // namespace
 
-CCameraTAVC::CCameraTAVC(void* windowHandle) : CCameraTAV(okc::core::ModelId::TAVC, kTavcDataPath, windowHandle) {}
+CCameraTAVC::CCameraTAVC(void* windowHandle) : CCameraTAV(okc::core::ModelId::TAVC, kTavcDataPath, false, windowHandle) {}
 
 CCameraTAVC::~CCameraTAVC() = default;

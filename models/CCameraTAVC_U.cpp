@@ -3,16 +3,11 @@
 
 #include "core/ModelInfo.h"
 
-CCameraTAVC_U::CCameraTAVC_U(void* windowHandle)
-    : CCameraBase(okc::core::InfoOf(okc::core::ModelId::TAVC_U).maxWidth,
-                  okc::core::InfoOf(okc::core::ModelId::TAVC_U).maxHeight) {
-  const okc::core::ModelInfo& info = okc::core::InfoOf(okc::core::ModelId::TAVC_U);
-  ApplyModelInfo(info);
-  CreateDeviceAndLoadSettings(windowHandle, info);
-}
+namespace {
+// The sensor's data path as this model runs it.
+constexpr uint16_t kDataPath = 0xF210;
+}  // namespace
 
-CCameraTAVC_U::~CCameraTAVC_U() { ShutDown(); }
+CCameraTAVC_U::CCameraTAVC_U(void* windowHandle) : CCameraTAV(okc::core::ModelId::TAVC_U, kDataPath, true, windowHandle) {}
 
-bool CCameraTAVC_U::OpenCamera(int ordinal) {
-  return OpenDeviceByOrdinal(ordinal, modelInfo_->checksManufacturer);
-}
+CCameraTAVC_U::~CCameraTAVC_U() = default;

@@ -3,20 +3,11 @@
 
 #include "core/ModelInfo.h"
 
-CCameraTAVM::CCameraTAVM(void* windowHandle)
-    : CCameraBase(okc::core::InfoOf(okc::core::ModelId::TAVM).maxWidth,
-                  okc::core::InfoOf(okc::core::ModelId::TAVM).maxHeight) {
-  const okc::core::ModelInfo& info = okc::core::InfoOf(okc::core::ModelId::TAVM);
-  ApplyModelInfo(info);
-  CreateDeviceAndLoadSettings(windowHandle, info);
-}
+namespace {
+// The sensor's data path as this model runs it.
+constexpr uint16_t kDataPath = 0x9200;
+}  // namespace
 
-CCameraTAVM::~CCameraTAVM() { ShutDown(); }
+CCameraTAVM::CCameraTAVM(void* windowHandle) : CCameraTAV(okc::core::ModelId::TAVM, kDataPath, false, windowHandle) {}
 
-bool CCameraTAVM::OpenCamera(int ordinal) {
-  if (opened) return true;
-  if (!OpenDeviceByOrdinal(ordinal, modelInfo_->checksManufacturer)) return false;
-  // The version decides whether the controller's firmware must be renewed.
-  GetFirmwareVer(&fwVersion);
-  return true;
-}
+CCameraTAVM::~CCameraTAVM() = default;

@@ -3,16 +3,11 @@
 
 #include "core/ModelInfo.h"
 
-CCameraTAVM_U::CCameraTAVM_U(void* windowHandle)
-    : CCameraBase(okc::core::InfoOf(okc::core::ModelId::TAVM_U).maxWidth,
-                  okc::core::InfoOf(okc::core::ModelId::TAVM_U).maxHeight) {
-  const okc::core::ModelInfo& info = okc::core::InfoOf(okc::core::ModelId::TAVM_U);
-  ApplyModelInfo(info);
-  CreateDeviceAndLoadSettings(windowHandle, info);
-}
+namespace {
+// The sensor's data path as this model runs it.
+constexpr uint16_t kDataPath = 0xF200;
+}  // namespace
 
-CCameraTAVM_U::~CCameraTAVM_U() { ShutDown(); }
+CCameraTAVM_U::CCameraTAVM_U(void* windowHandle) : CCameraTAV(okc::core::ModelId::TAVM_U, kDataPath, true, windowHandle) {}
 
-bool CCameraTAVM_U::OpenCamera(int ordinal) {
-  return OpenDeviceByOrdinal(ordinal, modelInfo_->checksManufacturer);
-}
+CCameraTAVM_U::~CCameraTAVM_U() = default;

@@ -1,7 +1,10 @@
-// The TAV family on the capture engine: 307200-byte transfers alternating
-// between two buffers, waits from the sensor's frame period, the controller's
-// stream commands, the long exposure the host times between 0xAE and 0xAF at
-// 24 MHz, and the recovery steps of its sensor.
+// The TAV family on the capture engine: transfers alternating between two
+// buffers, waits from the sensor's frame period, the controller's stream
+// commands, the long exposure the host times between 0xAE and 0xAF at 24 MHz,
+// and the recovery steps of its sensor. The USB 3 models tell their
+// controller the frame size, move 256 KiB per transfer, end each frame with a
+// trailer, give up on a frame after one missed wait and recover by counting
+// frames without data.
 #include "models/TavCapture.h"
 
 #include <algorithm>
@@ -61,33 +64,84 @@ constexpr uint64_t kWorkerAutoExposureUs = 600000;
 constexpr uint64_t kQueueUnmarkedBelowUs = 100000;
 constexpr uint64_t kStartSettleMs = 100;
 
-core::DeliveryVariant DeliveryFor(bool colour) {
+// USB 3 models.
+constexpr unsigned char kFrameSize = 0xB5;
+constexpr uint32_t kUsb3ChunkBytes = 262144;
+constexpr size_t kFrameSizeUnit = 16384;
+constexpr uint64_t kUsb3StartSettleMs = 200;
+constexpr uint32_t kUsb3MarginShortMs = 100;
+constexpr uint32_t kUsb3MarginLongMs = 1000;
+constexpr uint32_t kUsb3MarginSecondsMs = 2000;
+constexpr uint64_t kUsb3SecondExposureUs = 1000000;
+constexpr uint64_t kUsb3LongExposureSettleMs = 400;
+constexpr uint64_t kUsb3LongExposureStepMs = 1000;
+constexpr uint32_t kUsb3LongExposureLaterMs = 500;
+constexpr uint32_t kUsb3RequeueWaitMs = 2;
+constexpr uint64_t kUsb3RequeueSettleMs = 10;
+constexpr int kUsb3ClockMhz = 100;
+
+core::DeliveryVariant DeliveryFor(bool colour, bool usb3) {
   core::DeliveryVariant variant;
   variant.mono = !colour;
+  if (usb3) {
+    // The worker already required marker and trailer.
+    variant.repair = core::HeaderRepair::RowsBelowAndTrailer;
+    variant.checkMarker = false;
+    variant.lookAheadBelowUs = 0;
+    variant.spreadAlt16 = true;
+  }
   return variant;
+}
+
+core::RecoveryRules RulesFor(bool usb3) {
+  core::RecoveryRules rules;
+  if (usb3) {
+    rules.resetPortAbove = 0;
+    rules.nudgeAtStreak = 0;
+    rules.autoBandwidthWindowMs = 30000;
+    rules.noDataFlushAt = 2;
+    rules.noDataResetAt = 3;
+  }
+  return rules;
 }
 
 }  // namespace
 
-TavCapture::TavCapture(CCameraTAV& camera, bool colour)
-    : cam_(camera), rules_(), engine_(camera, *this), delivery_(camera, engine_, DeliveryFor(colour)) {}
+TavCapture::TavCapture(CCameraTAV& camera, bool colour, bool usb3)
+    : cam_(camera),
+      usb3_(usb3),
+      rules_(RulesFor(usb3)),
+      engine_(camera, *this),
+      delivery_(camera, engine_, DeliveryFor(colour, usb3)) {}
 
 // ---- starting and stopping the stream ----
 
 core::TransferPlan TavCapture::PlanFrame() {
   core::TransferPlan plan;
   plan.frameBytes = TavcRawFrameBytes(cam_.width, cam_.height, cam_.bin, cam_.output16Bits);
-  plan.chunkBytes = kTavcChunkBytes;
-  plan.endpointTransferSize = kTavcChunkBytes;
+  if (usb3_) {
+    plan.chunkBytes = kUsb3ChunkBytes;
+    // A frame that fits one transfer is read with a transfer of its own size.
+    plan.endpointTransferSize = plan.Chunks() == 1 ? static_cast<uint32_t>(plan.frameBytes) : kUsb3ChunkBytes;
+  } else {
+    plan.chunkBytes = kTavcChunkBytes;
+    plan.endpointTransferSize = kTavcChunkBytes;
+  }
   return plan;
 }
 
-void TavCapture::PrepareStream(const core::TransferPlan&) {
+void TavCapture::PrepareStream(const core::TransferPlan& plan) {
   cam_.SendCMD(kStreamOff);
   cam_.SendCMD(kLongExposureEnd);
+  if (usb3_) {
+    // The frame size in 16 KiB units, rounded up: high half as value, low half as index.
+    const size_t units = (plan.frameBytes + kFrameSizeUnit - 1) / kFrameSizeUnit;
+    cam_.SendCMD(kFrameSize, static_cast<unsigned short>(units >> 16), static_cast<unsigned short>(units & 0xFFFF),
+                 false, nullptr, 0);
+  }
 }
 
-uint64_t TavCapture::StreamSettleMs() const { return kStartSettleMs; }
+uint64_t TavCapture::StreamSettleMs() const { return usb3_ ? kUsb3StartSettleMs : kStartSettleMs; }
 void TavCapture::StartStream() { cam_.SendCMD(kStreamOn); }
 void TavCapture::StopStream() { cam_.SendCMD(kStreamOff); }
 
@@ -95,7 +149,7 @@ void TavCapture::StopStream() { cam_.SendCMD(kStreamOff); }
 
 int64_t TavCapture::FramePeriodUs() const {
   const int64_t clock = std::max(cam_.cmosClk, 1);
-  const int64_t lines = static_cast<int64_t>(cam_.bin) * cam_.height + kBlankingLines;
+  const int64_t lines = static_cast<int64_t>(cam_.bin) * cam_.height + (usb3_ ? cam_.FrameBlanking() : kBlankingLines);
   return (lines * cam_.lineLength - kFrameClockTrim) / clock;
 }
 
@@ -103,6 +157,18 @@ core::FrameWaits TavCapture::NormalWaits(const core::TransferPlan& plan) {
   const int64_t periodUs = FramePeriodUs();
   const uint64_t exposureUs = cam_.exposure;
   core::FrameWaits waits;
+  if (usb3_) {
+    if (periodUs > 0 && exposureUs < static_cast<uint64_t>(periodUs)) {
+      waits.firstMs = static_cast<uint32_t>(periodUs / 1000) + kUsb3MarginShortMs;
+    } else {
+      waits.firstMs = static_cast<uint32_t>(exposureUs / 1000) +
+                      (exposureUs < kUsb3SecondExposureUs ? kUsb3MarginLongMs : kUsb3MarginSecondsMs);
+    }
+    waits.laterMs = kLaterChunkTimeoutMs;
+    waits.waitTwice = false;
+    waits.giveUpAfterMiss = true;
+    return waits;
+  }
   if (periodUs > 0 && exposureUs < static_cast<uint64_t>(periodUs)) {
     waits.firstMs = static_cast<uint32_t>(periodUs / 1000) +
                     (plan.Chunks() >= 2 ? kMarginSeveralChunksMs : kMarginOneChunkMs);
@@ -113,36 +179,53 @@ core::FrameWaits TavCapture::NormalWaits(const core::TransferPlan& plan) {
   return waits;
 }
 
-core::FrameVerdict TavCapture::CheckFrame(const uint8_t* frame, size_t) {
-  return core::StartsWithFrameMarker(frame) ? core::FrameVerdict::Good : core::FrameVerdict::Unmarked;
+core::FrameVerdict TavCapture::CheckFrame(const uint8_t* frame, size_t bytes) {
+  const bool whole = core::StartsWithFrameMarker(frame) && (!usb3_ || core::EndsWithFrameTrailer(frame, bytes));
+  return whole ? core::FrameVerdict::Good : core::FrameVerdict::Unmarked;
 }
 
-bool TavCapture::QueueUnmarkedFrame() { return cam_.exposure < kQueueUnmarkedBelowUs; }
+// The USB 3 models never hand off a frame without both ends.
+bool TavCapture::QueueUnmarkedFrame() { return !usb3_ && cam_.exposure < kQueueUnmarkedBelowUs; }
 
 // ---- long exposures ----
 
 bool TavCapture::LongExposurePending() { return cam_.longExposure; }
 
+bool TavCapture::EnterUsb3LongExposure(core::CaptureContext& context) {
+  longExposureClock_ = cam_.cmosClk;
+  cam_.SetCMOSClk(24);
+  // What the queued transfers hold was read at the old clock.
+  context.RequeueTransfers(kUsb3RequeueWaitMs);
+  if (!context.Sleep(kUsb3RequeueSettleMs)) return false;
+  cam_.SendCMD(kStreamOn);
+  return true;
+}
+
 std::optional<core::FrameWaits> TavCapture::RunLongExposure(core::CaptureContext& context) {
   const uint64_t startExposureUs = cam_.exposure;
-  if (cam_.cmosClk != 24) {
-    longExposureClock_ = cam_.cmosClk;
-    cam_.SetCMOSClk(24);
+  if (usb3_) {
+    if (cam_.cmosClk != 24 && !EnterUsb3LongExposure(context)) return std::nullopt;
+    if (!context.Sleep(kUsb3LongExposureSettleMs)) return std::nullopt;
+  } else {
+    if (cam_.cmosClk != 24) {
+      longExposureClock_ = cam_.cmosClk;
+      cam_.SetCMOSClk(24);
+    }
+    cam_.WriteCameraRegister(kRegIntegration, kLongExposureLines);
+    if (!context.Sleep(kLongExposureSettleMs)) return std::nullopt;
   }
-  cam_.WriteCameraRegister(kRegIntegration, kLongExposureLines);
-  if (!context.Sleep(kLongExposureSettleMs)) return std::nullopt;
   cam_.SendCMD(kLongExposureBegin);
 
   // Duration of a 4095-line integration, which the camera adds after 0xAF.
   const uint64_t clock = static_cast<uint64_t>(std::max(cam_.cmosClk, 1));
-  const uint64_t readoutMs = ((uint64_t{cam_.lineLength} * kLongExposureLines + 26) / clock) / 1000;
+  const uint64_t blanking = usb3_ ? static_cast<uint64_t>(cam_.FrameBlanking()) : 26;
+  const uint64_t readoutMs = ((uint64_t{cam_.lineLength} * kLongExposureLines + blanking) / clock) / 1000;
+  const uint64_t stepMs = usb3_ ? kUsb3LongExposureStepMs : kLongExposureStepMs;
   bool going;
   if (startExposureUs / 1000 > 1000) {
     // A new exposure ends this one early.
-    const int64_t steps =
-        static_cast<int64_t>(startExposureUs / 500000) - static_cast<int64_t>(readoutMs / kLongExposureStepMs);
-    going = context.SleepSteps(steps, kLongExposureStepMs,
-                               [this, startExposureUs] { return cam_.exposure == startExposureUs; });
+    const int64_t steps = static_cast<int64_t>(startExposureUs / (stepMs * 1000)) - static_cast<int64_t>(readoutMs / stepMs);
+    going = context.SleepSteps(steps, stepMs, [this, startExposureUs] { return cam_.exposure == startExposureUs; });
   } else {
     going = context.Sleep(startExposureUs / 1000);
   }
@@ -150,7 +233,11 @@ std::optional<core::FrameWaits> TavCapture::RunLongExposure(core::CaptureContext
   if (!going) return std::nullopt;
   core::FrameWaits waits;
   waits.firstMs = static_cast<uint32_t>(readoutMs);
-  waits.laterMs = kLaterChunkTimeoutMs;
+  waits.laterMs = usb3_ ? kUsb3LongExposureLaterMs : kLaterChunkTimeoutMs;
+  if (usb3_) {
+    waits.waitTwice = false;
+    waits.giveUpAfterMiss = true;
+  }
   return waits;
 }
 
@@ -160,10 +247,12 @@ void TavCapture::AfterLongExposure() {
 
   // Back in range at the clock the window runs at: leave long-exposure mode.
   // Until a clock was saved (a run that began at 24 MHz) that is the window's own clock.
-  const uint64_t windowClock = static_cast<uint64_t>(
-      longExposureClock_ > 0 ? longExposureClock_ : ChooseTavcClock(cam_.bin * cam_.width, cam_.output16Bits));
+  const int ownClock = usb3_ ? kUsb3ClockMhz : ChooseTavcClock(cam_.bin * cam_.width, cam_.output16Bits);
+  const uint64_t windowClock = static_cast<uint64_t>(longExposureClock_ > 0 ? longExposureClock_ : ownClock);
   const uint64_t exposureUs = cam_.exposure;
-  const uint64_t lines = (windowClock * exposureUs - 26) / std::max<uint64_t>(cam_.lineLength, 1);
+  const uint64_t blanking = usb3_ ? static_cast<uint64_t>(cam_.FrameBlanking()) : 26;
+  const uint64_t clocks = windowClock * exposureUs;
+  const uint64_t lines = (clocks > blanking ? clocks - blanking : 0) / std::max<uint64_t>(cam_.lineLength, 1);
   if (lines < kMaxIntegrationLines && exposureUs < kLongExposureThresholdUs) LeaveLongExposure();
 }
 

@@ -15,8 +15,9 @@ namespace okc::models {
 
 class TavCapture final : public core::CapturePolicy {
  public:
-  // `colour`: the sensor has a colour filter (the camera object is still being built).
-  TavCapture(CCameraTAV& camera, bool colour);
+  // `colour`: the sensor has a colour filter; `usb3`: the camera has the USB 3
+  // controller (the camera object is still being built).
+  TavCapture(CCameraTAV& camera, bool colour, bool usb3);
 
   bool Start() { return engine_.Start(); }
   bool Stop() { return engine_.Stop(); }
@@ -52,7 +53,11 @@ class TavCapture final : public core::CapturePolicy {
   void RunAutoExposureAndGain(const uint8_t* frame, size_t bytes);
   void RunAutoWhiteBalance(const uint8_t* frame, size_t bytes);
 
+  // The USB 3 models' entry into long-exposure mode, once per stay in it.
+  bool EnterUsb3LongExposure(core::CaptureContext& context);
+
   CCameraTAV& cam_;
+  const bool usb3_;
   const core::RecoveryRules rules_;
   // The clock (MHz) before a long exposure switched to 24 MHz; 0 while unknown.
   int longExposureClock_ = 0;

@@ -6,11 +6,11 @@
 
 namespace okc::models {
 
-uint32_t TavcIntegrationLines(uint64_t exposureUs, int clockMhz, uint32_t lineLength) {
+uint32_t TavcIntegrationLines(uint64_t exposureUs, int clockMhz, uint32_t lineLength, uint32_t blanking) {
   const uint64_t clocks = clockMhz > 0 ? exposureUs * static_cast<uint64_t>(clockMhz) : 0;
   // Short exposures (and a clock not yet known) still integrate one line.
-  if (clocks <= 26) return 1;
-  const uint64_t lines = (clocks - 26) / std::max<uint32_t>(lineLength, 1);
+  if (clocks <= blanking) return 1;
+  const uint64_t lines = (clocks - blanking) / std::max<uint32_t>(lineLength, 1);
   if (lines == 0) return 1;
   return static_cast<uint32_t>(std::min<uint64_t>(lines, std::numeric_limits<uint32_t>::max()));
 }
@@ -25,16 +25,27 @@ TavcGain TavcGainFor(int gain, bool clock24Mhz) {
   return {static_cast<uint16_t>(base + 0x30), static_cast<uint16_t>(2 * g - 64)};
 }
 
+TavcGain TavmGainFor(int gain, bool clock24Mhz) {
+  const int g = std::clamp(gain, 1, 100);
+  const TavcGain colour = TavcGainFor(g, clock24Mhz);
+  if (g <= 64) return colour;
+  const int digital = g <= 80 ? 4 * g - 192 : 6 * g - 352;
+  return {colour.coarse, static_cast<uint16_t>(digital)};
+}
+
 uint16_t TavcBalanceGain(int balance, uint16_t digital) {
   return static_cast<uint16_t>(std::clamp(balance, 1, 100) * digital / 55);
 }
 
-uint16_t TavcLineLengthFor(bool sixteenBit, int width, int height, int bin, int clockMhz, int percent) {
+uint16_t TavcLineLengthFor(bool sixteenBit, int width, int height, int bin, int clockMhz, int percent,
+                           int bytesPerUs, int blanking) {
   const int64_t k = sixteenBit ? 2 : 1;
   const int64_t bytesPerFrameClock = k * width * static_cast<int64_t>(clockMhz) * height * bin * bin;
-  const double lines = static_cast<double>(height) * bin + 26.0;
-  const double length =
-      (static_cast<double>(bytesPerFrameClock) * 100.0 / 42.0 / std::max(percent, 1) + 358.0) / lines;
+  const double lines = static_cast<double>(height) * bin + blanking;
+  const double length = (static_cast<double>(bytesPerFrameClock) * 100.0 / std::max(bytesPerUs, 1) /
+                             std::max(percent, 1) +
+                         358.0) /
+                        lines;
   // Clamp before converting, NaN included: a nonsensical window must not reach an
   // out-of-range conversion.
   if (!(length >= kTavcMinLineLength)) return kTavcMinLineLength;

@@ -1,6 +1,9 @@
 // The TAV family: the 1280 x 960 cameras TAVC, TAVM, TAVC-U and TAVM-U share
 // one sensor and its programming. A model class passes its model record and
-// the value its sensor's data-path register (0x306E) takes.
+// the value its sensor's data-path register (0x306E) takes. The mono models
+// have one digital gain and no colour balance; the USB 3 models run the
+// sensor at a fixed 100 MHz, pace it by the host's link speed, announce the
+// frame size to their controller and end each frame with a trailer.
 //
 // Besides the camera interface it offers the sensor programming steps that the
 // capture engine calls while it runs: they apply the values stored in the
@@ -72,9 +75,16 @@ class CCameraTAV : public CCameraBase {
   // Stores the balance (clamped to 1..100) and writes the red and blue gains.
   bool SetRGBBalance(int red, int blue);
 
+  bool IsUsb3Model() const { return usb3_; }
+  // Frame blanking lines V and bandwidth base B (bytes per microsecond at
+  // 100 %) of the USB 3 models, by host link and readout depth.
+  int FrameBlanking() const;
+  int BandwidthBase() const;
+
  protected:
-  // `dataPathValue`: what the model writes to 0x306E after each window change.
-  CCameraTAV(okc::core::ModelId model, uint16_t dataPathValue, void* windowHandle);
+  // `dataPathValue`: what the model writes to 0x306E after each window change;
+  // `usb3`: the camera has the USB 3 controller.
+  CCameraTAV(okc::core::ModelId model, uint16_t dataPathValue, bool usb3, void* windowHandle);
 
  private:
   friend class okc::models::TavCapture;
@@ -84,7 +94,16 @@ class CCameraTAV : public CCameraBase {
   // Writes first row, first column, (frame length,) last row and last column.
   bool WriteWindow(bool withFrameLength);
 
+  // The USB 3 models' 100 MHz clock: from 24 MHz mode straight into it.
+  bool SetUsb3Clock(int mhz);
+  // USB 3 models: V and B from the host link and the readout depth.
+  void SetUsb3Timing();
+
   const uint16_t dataPathValue_;
+  const bool usb3_;
+  // USB 3 models: V and B as the last readout-depth switch set them.
+  int blankingV_ = 29;
+  int bandwidthB_ = 91;
   // What this camera's integration and gain registers hold, so the periodic
   // writes while capturing can skip unchanged values (0: not known). Cleared
   // whenever another path rewrites those registers.

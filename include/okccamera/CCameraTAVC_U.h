@@ -1,12 +1,10 @@
 // TAVC-U: the colour 1280 x 960 camera of the TAV family on a USB 3 controller.
 #pragma once
 
-#include "okccamera/CCameraBase.h"
+#include "okccamera/CCameraTAV.h"
 
-class CCameraTAVC_U : public CCameraBase {
+class CCameraTAVC_U : public CCameraTAV {
  public:
   explicit CCameraTAVC_U(void* windowHandle = nullptr);
   ~CCameraTAVC_U() override;
-
-  bool OpenCamera(int ordinal) override;
 };

@@ -1,12 +1,10 @@
 // TAVM: the monochrome 1280 x 960 camera of the TAV family.
 #pragma once
 
-#include "okccamera/CCameraBase.h"
+#include "okccamera/CCameraTAV.h"
 
-class CCameraTAVM : public CCameraBase {
+class CCameraTAVM : public CCameraTAV {
  public:
   explicit CCameraTAVM(void* windowHandle = nullptr);
   ~CCameraTAVM() override;
-
-  bool OpenCamera(int ordinal) override;
 };

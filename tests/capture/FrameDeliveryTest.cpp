@@ -251,7 +251,7 @@ TEST(WideSampleLayouts, TwoBytesBecomeOneNativeSample) {
 // A TAV-family camera without a colour filter, built as a mono model is.
 class MonoTav : public CCameraTAV {
  public:
-  MonoTav() : CCameraTAV(okc::core::ModelId::TAVM, 0x9200, nullptr) {}
+  MonoTav() : CCameraTAV(okc::core::ModelId::TAVM, 0x9200, false, nullptr) {}
 };
 
 class MonoDelivery : public okc::test::SimEnvironment {
