@@ -77,6 +77,8 @@ class SimCameraImpl final : public SimCamera,
   void SetSceneNoise(bool on) override;
   void SetLensCovered(bool on) override;
   void DropMarkerOfNextFrames(int count) override;
+  void DropTrailerOfNextFrames(int count) override;
+  uint64_t FrameSizeMismatches() const override;
   void ShortenNextFrames(int count) override;
   void SetStreamStalled(bool on) override;
   void UnplugAfterFrames(int count) override;
@@ -137,6 +139,7 @@ class SimCameraImpl final : public SimCamera,
   bool usb3Host_;
   uint32_t clockMhz_ = 48;
   uint32_t transferCount_ = 0;
+  uint64_t frameSizeMismatches_ = 0;
   std::vector<GuidePulse> guidePulses_;
   ControllerRam ram_;
   EepromBank eeprom_;

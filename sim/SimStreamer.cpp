@@ -223,6 +223,10 @@ FrameFate SimStreamer::Settle(uint64_t epoch, size_t pendingBulkBytes, uint64_t 
     --framesWithoutMarker_;
     fate.withoutMarker = true;
   }
+  if (framesWithoutTrailer_ > 0) {
+    --framesWithoutTrailer_;
+    fate.withoutTrailer = true;
+  }
   if (shortFrames_ > 0) {
     --shortFrames_;
     fate.halfLength = true;
@@ -232,7 +236,8 @@ FrameFate SimStreamer::Settle(uint64_t epoch, size_t pendingBulkBytes, uint64_t 
 }
 
 void SimStreamer::Prepare(std::vector<uint8_t>& frame, const FrameFate& fate) const {
-  if (usb3_) StampFrameTrailer(frame);
+  if (usb3_ && !fate.withoutTrailer) StampFrameTrailer(frame);
+  if (usb3_ && fate.withoutTrailer && frame.size() >= 4) frame[frame.size() - 1] ^= 0x01;
   if (!fate.withoutMarker) {
     StampFrameMarker(frame);
   } else if (HasFrameMarker(frame)) {
@@ -253,6 +258,11 @@ bool SimStreamer::LensCovered() const {
 void SimStreamer::DropMarkerOfNextFrames(int count) {
   std::lock_guard lock(mutex_);
   framesWithoutMarker_ = std::max(count, 0);
+}
+
+void SimStreamer::DropTrailerOfNextFrames(int count) {
+  std::lock_guard lock(mutex_);
+  framesWithoutTrailer_ = std::max(count, 0);
 }
 
 void SimStreamer::ShortenNextFrames(int count) {
@@ -317,6 +327,10 @@ bool SimCameraImpl::DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uin
   const FrameFate fate = streamer_.Settle(epoch, bulk_.PendingBytes(), exposureUs);
   if (!fate.send) return false;
   streamer_.Prepare(frame, fate);
+  // The controller of a USB 3 model sends what the host announced: a
+  // different size means host and camera disagree about the frame.
+  constexpr size_t kUnit = 16384;
+  if (IsUsb3Model(options_.model) && (frame.size() + kUnit - 1) / kUnit != transferCount_) ++frameSizeMismatches_;
   bulk_.Push(std::move(frame));
   return fate.unplugAfter;
 }
@@ -353,6 +367,12 @@ void SimCameraImpl::SetSceneNoise(bool on) { streamer_.SetNoise(on); }
 void SimCameraImpl::SetLensCovered(bool on) { streamer_.SetLensCovered(on); }
 
 void SimCameraImpl::DropMarkerOfNextFrames(int count) { streamer_.DropMarkerOfNextFrames(count); }
+void SimCameraImpl::DropTrailerOfNextFrames(int count) { streamer_.DropTrailerOfNextFrames(count); }
+
+uint64_t SimCameraImpl::FrameSizeMismatches() const {
+  std::lock_guard lock(mutex_);
+  return frameSizeMismatches_;
+}
 
 void SimCameraImpl::ShortenNextFrames(int count) { streamer_.ShortenNextFrames(count); }
 

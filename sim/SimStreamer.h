@@ -58,6 +58,7 @@ struct FrameFate {
   bool send = false;           // into the bulk stream; else stale (cancelled) or dropped
   bool withoutMarker = false;  // fault: the marker is missing
   bool halfLength = false;     // fault: only the first half of the bytes
+  bool withoutTrailer = false; // fault: no trailer at the end (USB 3 models)
   bool unplugAfter = false;    // fault: the device disappears once it is sent
 };
 
@@ -88,6 +89,7 @@ class SimStreamer {
 
   // Faults and scene switches.
   void DropMarkerOfNextFrames(int count);
+  void DropTrailerOfNextFrames(int count);
   void ShortenNextFrames(int count);
   void SetStalled(bool on);
   void UnplugAfterFrames(int count);
@@ -140,6 +142,7 @@ class SimStreamer {
   bool noise_ = true;
   bool lensCovered_ = false;
   int framesWithoutMarker_ = 0;
+  int framesWithoutTrailer_ = 0;
   int shortFrames_ = 0;
   int framesBeforeUnplug_ = 0;  // 0: no unplug planned
 

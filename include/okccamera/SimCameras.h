@@ -197,6 +197,11 @@ class SimCamera {
   // --- frame stream faults ---
   // The next `count` frames sent lack their marker / carry only half their bytes.
   virtual void DropMarkerOfNextFrames(int count) = 0;
+  // USB 3 models: the next `count` frames sent end without their trailer.
+  virtual void DropTrailerOfNextFrames(int count) = 0;
+  // USB 3 models: frames whose length, in 16 KiB units rounded up, differed
+  // from the frame size the host announced with B5 (each is still sent).
+  virtual uint64_t FrameSizeMismatches() const = 0;
   virtual void ShortenNextFrames(int count) = 0;
   // No frames at all while on; when cleared the sensor starts a new frame.
   virtual void SetStreamStalled(bool on) = 0;
