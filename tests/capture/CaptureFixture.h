@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "api/CameraState.h"
-#include "okccamera/CCameraTAVC.h"
+#include "okccamera/CCameraTAV.h"
 #include "okccamera/Clock.h"
 #include "okccamera/okccamera.h"
 #include "support/SimEnvironment.h"
@@ -24,9 +24,10 @@ namespace okc::test {
 
 class CaptureTest : public SimEnvironment {
  protected:
-  void OpenTavc(int width, int height, int bin, IMG_TYPE type, int exposureUs = 20000) {
+  void OpenTavc(int width, int height, int bin, IMG_TYPE type, int exposureUs = 20000,
+                okc::sim::Model model = okc::sim::Model::TAVC) {
     okc::platform::UseClock(std::make_shared<okc::platform::FastClock>(1000.0));
-    sim = bus->Attach(okc::sim::Model::TAVC);
+    sim = bus->Attach(model);
     sim->SetSceneNoise(false);
     ASSERT_TRUE(openCamera(0));
     ASSERT_TRUE(initCamera());
@@ -36,7 +37,7 @@ class CaptureTest : public SimEnvironment {
     okc::platform::UseClock(nullptr);
   }
 
-  CCameraTAVC& Cam() { return *static_cast<CCameraTAVC*>(okc::api::currentCamera.get()); }
+  CCameraTAV& Cam() { return *static_cast<CCameraTAV*>(okc::api::currentCamera.get()); }
 
   // Polls `done` every millisecond; `limitMs` of real time only guards against a hang.
   template <typename Done>

@@ -1,5 +1,6 @@
-// A TAVC camera object on a simulated bus, with its own settings folder and a
-// fast clock so the sensor's settle times pass quickly.
+// A TAV-family camera object (TAVC unless a test attaches another model) on a
+// simulated bus, with its own settings folder and a fast clock so the
+// sensor's settle times pass quickly.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,9 @@
 #include <vector>
 
 #include "okccamera/CCameraTAVC.h"
+#include "okccamera/CCameraTAVC_U.h"
+#include "okccamera/CCameraTAVM.h"
+#include "okccamera/CCameraTAVM_U.h"
 #include "okccamera/Clock.h"
 #include "okccamera/SimCameras.h"
 #include "platform/SettingsStore.h"
@@ -46,16 +50,23 @@ class TavcTest : public ::testing::Test {
     std::filesystem::remove_all(settingsDir_, ignored);
   }
 
-  // Attaches a TAVC and builds the camera object (closed).
+  // Attaches a camera of the options' model (TAVC by default) and builds its camera object (closed).
   void Attach(okc::sim::SimDeviceOptions options = {}) {
-    options.model = okc::sim::Model::TAVC;
     sim_ = bus_->Attach(options);
-    camera_ = std::make_unique<CCameraTAVC>();
+    switch (options.model) {
+      case okc::sim::Model::TAVM: camera_ = std::make_unique<CCameraTAVM>(); break;
+      case okc::sim::Model::TAVC_U: camera_ = std::make_unique<CCameraTAVC_U>(); break;
+      case okc::sim::Model::TAVM_U: camera_ = std::make_unique<CCameraTAVM_U>(); break;
+      default: camera_ = std::make_unique<CCameraTAVC>(); break;
+    }
   }
 
   // Attaches, opens, initialises and sets the window, then forgets the requests seen so far.
-  void OpenAt(int width, int height, int bin = 1, IMAGE_TYPE type = IMAGE_8BIT) {
-    Attach();
+  void OpenAt(int width, int height, int bin = 1, IMAGE_TYPE type = IMAGE_8BIT,
+              okc::sim::Model model = okc::sim::Model::TAVC) {
+    okc::sim::SimDeviceOptions options;
+    options.model = model;
+    Attach(options);
     ASSERT_TRUE(camera_->OpenCamera(1));
     ASSERT_TRUE(camera_->InitCamera());
     ASSERT_TRUE(camera_->SetResolution(width, height, bin, type));
@@ -94,7 +105,7 @@ class TavcTest : public ::testing::Test {
   std::filesystem::path settingsDir_;
   std::shared_ptr<okc::sim::SimBus> bus_;
   std::shared_ptr<okc::sim::SimCamera> sim_;
-  std::unique_ptr<CCameraTAVC> camera_;
+  std::unique_ptr<CCameraTAV> camera_;
 };
 
 }  // namespace okc::test
