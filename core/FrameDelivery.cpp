@@ -123,7 +123,7 @@ void UnpackWideSamples(WideSamples layout, uint8_t* frame, size_t frameBytes) {
 FrameDelivery::FrameDelivery(CCameraBase& camera, const CaptureEngine& engine, const DeliveryVariant& variant)
     : camera_(camera), engine_(engine), variant_(variant) {}
 
-FrameFormat FrameDelivery::Snapshot() const {
+FrameFormat FrameDelivery::Snapshot() {
   std::lock_guard lock(camera_.SensorLock());
   FrameFormat f;
   f.width = camera_.width;
@@ -142,6 +142,12 @@ FrameFormat FrameDelivery::Snapshot() const {
   f.autoExp = camera_.autoExp;
   f.useDark = camera_.useDark;
   f.timeMark = camera_.timeMark;
+  std::copy(std::begin(camera_.toneTable8), std::end(camera_.toneTable8), f.tone8.begin());
+  if (f.sixteenBit && f.gamma != 50) {
+    tone16_.resize(65536);
+    std::copy(camera_.toneTable16.get(), camera_.toneTable16.get() + 65536, tone16_.begin());
+  }
+  f.buffersReady = camera_.EnsureFrameBuffers() && (variant_.mono || camera_.EnsureColourFrames());
   return f;
 }
 
@@ -212,8 +218,7 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
   const size_t outputBytes = f.OutputPixels() * OutputBytesPerPixel(f.type, variant_);
   // The conversions write a whole image: a smaller buffer gets nothing at all.
   if (static_cast<size_t>(size) < outputBytes) return false;
-  if (frameBytes > cam.FrameBufferBytes() || !cam.EnsureFrameBuffers()) return false;
-  if (!variant_.mono && !cam.EnsureColourFrames()) return false;
+  if (frameBytes > cam.FrameBufferBytes() || !f.buffersReady) return false;
 
   if (!TakeFrame(f, frameBytes, timeoutMs)) return false;
   uint8_t* frame = cam.workingFrame.get();
@@ -224,10 +229,10 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
   std::span<uint8_t> raw(frame, frameBytes);
   if (f.sixteenBit) {
     UnpackWideSamples(variant_.wideSamples, frame, frameBytes);
-    ApplyTone16(raw, f.gamma, cam.toneTable16.get());
+    if (f.gamma != 50) ApplyTone16(raw, f.gamma, tone16_.data());
   } else {
     ApplyDark(f, frame, frameBytes);
-    ApplyTone8(raw, f.gamma, std::span<const uint8_t, 256>(cam.toneTable8, 256));
+    ApplyTone8(raw, f.gamma, std::span<const uint8_t, 256>(f.tone8));
   }
 
   CorrectHotPixels(cam, frame, f);

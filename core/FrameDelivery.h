@@ -9,9 +9,11 @@
 // needs with a DeliveryVariant.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "okccamera/CameraTypes.h"
 
@@ -77,6 +79,10 @@ struct FrameFormat {
   bool autoExp = false;
   bool useDark = false;
   bool timeMark = false;
+  // The buffers this delivery needs are there.
+  bool buffersReady = false;
+  // The tone tables in force (the 16-bit one only when it is used).
+  std::array<uint8_t, 256> tone8{};
 
   int SensorWidth() const { return width * bin; }
   int SensorHeight() const { return height * bin; }
@@ -102,7 +108,8 @@ class FrameDelivery {
   bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs);
 
  private:
-  FrameFormat Snapshot() const;
+  // Reads the format, the tone tables and makes the buffers it needs, under the sensor lock.
+  FrameFormat Snapshot();
   // Waits for a frame that passes the marker and look-ahead checks and takes
   // it into the working frame. False when none came in time.
   bool TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t timeoutMs);
@@ -116,6 +123,8 @@ class FrameDelivery {
   const DeliveryVariant variant_;
   // One delivery at a time: they share the working and colour frames.
   std::mutex deliveryMutex_;
+  // The 16-bit tone table as the last snapshot found it.
+  std::vector<uint16_t> tone16_;
 };
 
 }  // namespace okc::core
