@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/CameraAuto.h"
 #include "core/ModelInfo.h"
 #include "models/TavcClock.h"
 #include "models/TavcFrame.h"
@@ -115,12 +116,15 @@ bool IsDeviceGone(uint32_t error) {
   return error == okc::usb::kErrNoDevice || error == okc::usb::kErrInvalidHandle;
 }
 
-// The automatic algorithms read the raw frame of transfer buffer A; they only
-// derive statistics from it, so a transfer writing into it does no harm.
-// Automatic exposure and gain (AutoExpGain) is not built yet: this is where it runs.
-void RunAutoExposureAndGain(CCameraTAVC& /*camera*/, const uint8_t* /*rawFrame*/) {}
-// Automatic white balance (AutoWhiBal) is not built yet: this is where it runs.
-void RunAutoWhiteBalance(CCameraTAVC& /*camera*/, const uint8_t* /*rawFrame*/) {}
+// The automatic algorithms measure a copy of the newest frame handed to the
+// frame queue, not transfer buffer A, which a transfer may be filling; the
+// stored exposure and gain reach the sensor with the companion's next writes.
+void RunAutoExposureAndGain(CCameraTAVC& camera, const uint8_t* /*rawFrame*/) {
+  okc::core::RunAutoExposureStep(camera);
+}
+void RunAutoWhiteBalance(CCameraTAVC& camera, const uint8_t* /*rawFrame*/) {
+  okc::core::RunAutoWhiteBalanceStep(camera);
+}
 
 }  // namespace
 

@@ -82,8 +82,11 @@ void Unpack12BitSamples(uint8_t* frame, size_t frameBytes) {
 
 // Hot pixel correction (HandleHotPixels) is not built yet: this is where it runs.
 void CorrectHotPixels(CCameraTAVC& /*camera*/) {}
-// The date and time mark (AddTimeMark) is not built yet: this is where it is drawn.
-void DrawTimeMark(CCameraTAVC& /*camera*/, unsigned char* /*image*/, const FrameFormat& /*format*/) {}
+// The date and time mark, drawn on the host's image of the delivered size.
+void DrawTimeMark(CCameraTAVC& camera, unsigned char* image, const FrameFormat& format) {
+  const size_t bytes = format.OutputPixels() * okc::models::TavcOutputBytesPerPixel(format.type);
+  camera.AddTimeMark(image, bytes, format.width, format.height, format.type);
+}
 
 }  // namespace
 

@@ -76,6 +76,8 @@ class SimCameraImpl final : public SimCamera,
   std::vector<SensorPixel> HotPixels() const override;
   void SetSceneNoise(bool on) override;
   void SetLensCovered(bool on) override;
+  void SetSceneLight(const SceneLight& light) override;
+  SceneLight GetSceneLight() const override;
   void DropMarkerOfNextFrames(int count) override;
   void ShortenNextFrames(int count) override;
   void SetStreamStalled(bool on) override;

@@ -44,12 +44,22 @@ class FrameQueue {
   int Count();
   size_t SlotSize() const { return slotSize_; }
 
+  // Copies the frame pushed last (taken since or not) into `out`, which must
+  // hold `capacity` bytes; its length goes to `length` and its number (frames
+  // pushed into this queue so far, counting from 1) to `number`. A slot is
+  // only rewritten by the push after next, so this is always one whole frame.
+  // False when nothing was pushed since the last Reset or `out` is too small.
+  // The automatic exposure and white balance measure this copy.
+  bool CopyNewest(uint8_t* out, size_t capacity, size_t* length, uint64_t* number);
+
  private:
   std::unique_ptr<uint8_t[]> slots_[kSlots];
   int writeIndex_ = 0;
   int readIndex_ = 0;
   int count_ = 0;
   size_t slotSize_;
+  uint64_t pushed_ = 0;        // frames pushed since construction
+  size_t newestLength_ = 0;    // bytes of the frame pushed last; 0 after Reset
   std::mutex lock_;
   // Holds at most one signal: released only on the count's 0 -> 1 step, and
   // drained whenever the count returns to 0.
