@@ -40,7 +40,7 @@ struct FrameSettings {
   std::array<std::array<double, 2>, 2> cellGain{};
   double blackLevel = 0;     // DN added to every sample
   bool lensCovered = false;  // no light: dark current and hot pixels only
-  SceneLight light;          // brightness and colour cast of the scene
+  SceneLight light = {};     // brightness and colour cast of the scene
   bool noise = true;         // shot and read noise
 };
 
