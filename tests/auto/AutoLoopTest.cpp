@@ -152,6 +152,24 @@ INSTANTIATE_TEST_SUITE_P(Starts, AutoExposureLoop,
                          ::testing::Values(StartCase{"TenTimesTooDark", 0.1}, StartCase{"TenTimesTooBright", 10.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(AutoLoop, TheTargetComesFromTheExportedParameters) {
+  Open(IMGTYPE_RAW8);
+  SetScene(SceneForTarget());
+  setAutoPara(50, 30, 50);
+  int maxGain = 0, maxExposure = 0, target = 0;
+  getAutoPara(&maxGain, &maxExposure, &target);
+  EXPECT_EQ(target, 50);
+  UseFastClock(10.0);
+  setValue(CTRL_EXPOSURE, static_cast<int>(kStartExposureUs), true);
+  startCapture();
+  const Settled s = StreamUntilSettled(1500);
+  stopCapture();
+  // Dead band of 50: 43 to 57.
+  EXPECT_GE(s.brightness, 43);
+  EXPECT_LE(s.brightness, 57);
+  EXPECT_LT(Cam().exposure, kStartExposureUs);
+}
+
 TEST_F(AutoLoop, AHopelessSkyStopsAtTheAutomaticLimits) {
   Open(IMGTYPE_RAW8);
   const double target = SceneForTarget();
