@@ -106,7 +106,7 @@ int ImpliedSteps(double start) {
   in.autoExp = true;
   for (int steps = 0; steps < 100; ++steps) {
     const double b = start * static_cast<double>(in.exposureUs) / kStartExposureUs;
-    const okc::imaging::AutoExposureDecision d = okc::imaging::DecideAutoExposure(std::min(255, static_cast<int>(b)), in);
+    const auto d = okc::imaging::DecideAutoExposure(std::min(255, static_cast<int>(b)), in);
     if (!d.exposureChanged) return steps;
     in.exposureUs = d.exposureUs;
   }

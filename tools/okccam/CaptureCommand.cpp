@@ -78,7 +78,8 @@ double FrameMean(const std::vector<uint8_t>& frame, int bytesPerPixel) {
   if (frame.empty()) return 0;
   double sum = 0;
   if (bytesPerPixel == 2) {
-    for (size_t i = 0; i + 1 < frame.size(); i += 2) sum += static_cast<uint16_t>(frame[i] | frame[i + 1] << 8) / 256.0;
+    for (size_t i = 0; i + 1 < frame.size(); i += 2)
+      sum += static_cast<uint16_t>(frame[i] | frame[i + 1] << 8) / 256.0;
     return sum / static_cast<double>(frame.size() / 2);
   }
   for (uint8_t v : frame) sum += v;
@@ -183,10 +184,12 @@ int RunCapture(int argc, char** argv) {
   // readout; under automatic exposure, twice the longest it may choose.
   int maxGain = 0, maxExposureS = 0, targetNow = 0;
   getAutoPara(&maxGain, &maxExposureS, &targetNow);
-  const unsigned long longestUs = autoExposure ? std::max<unsigned long>(static_cast<unsigned long>(exposureUs),
-                                                                         std::max(maxExposureS, 0) * 1000000ul)
-                                               : static_cast<unsigned long>(exposureUs);
-  const unsigned long timeoutMs = longestUs / 1000 * 2 + 5000;
+  const uint64_t automaticLongestUs = static_cast<uint64_t>(std::max(maxExposureS, 0)) * 1000000u;
+  const uint64_t longestUs = autoExposure ? std::max(static_cast<uint64_t>(exposureUs), automaticLongestUs)
+                                          : static_cast<uint64_t>(exposureUs);
+  // Below the value that means "no limit".
+  const unsigned long timeoutMs =
+      static_cast<unsigned long>(std::min<uint64_t>(longestUs / 1000 * 2 + 5000, 0xFFFFFFFEu));
 
   startCapture();
   const auto start = std::chrono::steady_clock::now();
