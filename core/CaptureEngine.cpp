@@ -307,8 +307,7 @@ void CaptureEngine::Worker::JudgeAndHandOff() {
     return;
   }
   JudgeFrame(policy_.Recovery(), recovery_, frame);
-  if (policy_.WantsMeasurementFrame() && engine_.measurementBytes_ > 0)
-    policy_.AfterGoodFrame(engine_.measurementFrame_.data(), engine_.measurementBytes_);
+  if (policy_.WantsMeasurementFrame() && engine_.measurementBytes_ > 0) policy_.AfterGoodFrame(engine_.Measurement());
 }
 
 void CaptureEngine::Worker::Recover(const RecoveryAction& action) {
@@ -399,6 +398,7 @@ void CaptureEngine::KeepMeasurementFrame(const uint8_t* frame, size_t bytes) {
   bytes = std::min(bytes, measurementFrame_.size());
   std::copy(frame, frame + bytes, measurementFrame_.begin());
   measurementBytes_ = bytes;
+  ++measurementNumber_;
 }
 
 void CaptureEngine::CompanionLoop() {
@@ -416,8 +416,8 @@ void CaptureEngine::CompanionLoop() {
       while (!lock.try_lock_for(kLockSlice))
         if (!running()) return;
       if (!running()) return;
-      const bool haveFrame = measurementBytes_ > 0;
-      policy_.CompanionTick(haveFrame ? measurementFrame_.data() : nullptr, haveFrame ? measurementBytes_ : 0);
+      const MeasuredFrame frame = Measurement();
+      policy_.CompanionTick(frame.length > 0 ? &frame : nullptr);
     }
     pause();
   }

@@ -73,6 +73,14 @@ enum class FrameVerdict {
 
 class CaptureContext;
 
+// A stable copy of a good frame of the current window, for the automatic
+// algorithms; `number` counts the frames kept by this camera's engine.
+struct MeasuredFrame {
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  uint64_t number = 0;
+};
+
 // What a camera model tells the engine. Unless said otherwise, every call
 // comes from the worker with the camera's sensor lock held.
 class CapturePolicy {
@@ -117,15 +125,15 @@ class CapturePolicy {
   virtual void RestartStream(StreamRestart how, CaptureContext& context) = 0;
   virtual void ReduceBandwidth() = 0;
 
-  // Per-frame hooks. `frame` is a stable copy of the last good frame.
-  // On the worker after each good frame:
-  virtual void AfterGoodFrame(const uint8_t* frame, size_t bytes) = 0;
+  // Per-frame hooks, given a stable copy of the last good frame (kept only
+  // while WantsMeasurementFrame says so). On the worker after each good frame:
+  virtual void AfterGoodFrame(const MeasuredFrame& frame) = 0;
   // Whether the run has a companion thread, and its period.
   virtual bool HasCompanion() const { return true; }
   virtual uint64_t CompanionPeriodMs() const { return 200; }
   // Every period on the companion thread (sensor lock held); `frame` is
-  // null until a good frame has arrived.
-  virtual void CompanionTick(const uint8_t* frame, size_t bytes) = 0;
+  // null until a good frame has been kept.
+  virtual void CompanionTick(const MeasuredFrame* frame) = 0;
   // Whether the hooks want the measurement frame kept (automatic modes on).
   virtual bool WantsMeasurementFrame() = 0;
 };
@@ -187,6 +195,8 @@ class CaptureEngine {
   // and read by the companion, both with the sensor lock held.
   std::vector<uint8_t> measurementFrame_;
   size_t measurementBytes_ = 0;
+  uint64_t measurementNumber_ = 0;
+  MeasuredFrame Measurement() const { return {measurementFrame_.data(), measurementBytes_, measurementNumber_}; }
 };
 
 }  // namespace okc::core

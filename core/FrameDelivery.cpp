@@ -63,8 +63,10 @@ uint64_t LookAheadTimeoutMs(uint64_t timeoutMs) {
 
 // Hot pixel correction (HandleHotPixels) is not built yet: this is where it runs.
 void CorrectHotPixels(CCameraBase& /*camera*/, uint8_t* /*frame*/, const FrameFormat& /*format*/) {}
-// The date and time mark (AddTimeMark) is not built yet: this is where it is drawn.
-void DrawTimeMark(CCameraBase& /*camera*/, unsigned char* /*image*/, const FrameFormat& /*format*/) {}
+// The date and time mark, drawn on the host's image of the delivered size.
+void DrawTimeMark(CCameraBase& camera, unsigned char* image, const FrameFormat& format, size_t imageBytes) {
+  camera.AddTimeMark(image, imageBytes, format.width, format.height, format.type);
+}
 
 }  // namespace
 
@@ -294,7 +296,7 @@ void FrameDelivery::WriteOutput(const FrameFormat& f, uint8_t* frame, unsigned c
         demosaic(f.width, f.height, colour);
         RGB24ToY8(colour, out, f.width, f.height, tables);
       }
-      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      if (f.timeMark) DrawTimeMark(cam, buffer, f, outputBytes);
       break;
     case IMAGE_RGB24:
       if (f.bin > 1) {
@@ -302,7 +304,7 @@ void FrameDelivery::WriteOutput(const FrameFormat& f, uint8_t* frame, unsigned c
       } else {
         demosaic(f.width, f.height, out);
       }
-      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      if (f.timeMark) DrawTimeMark(cam, buffer, f, outputBytes);
       break;
     case IMAGE_YUV422:
       // Binned, the binned colour frame is what the output size describes.
@@ -327,12 +329,12 @@ void FrameDelivery::WriteMonoOutput(const FrameFormat& f, uint8_t* frame, unsign
   switch (f.type) {
     case IMAGE_8BIT:
       std::memcpy(buffer, frame, outputBytes);
-      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      if (f.timeMark) DrawTimeMark(cam, buffer, f, outputBytes);
       break;
     case IMAGE_RGB24:
       // A grey colour image: each sample three times.
       for (size_t i = 0; i < f.OutputPixels(); ++i) std::memset(buffer + 3 * i, frame[i], 3);
-      if (f.timeMark) DrawTimeMark(cam, buffer, f);
+      if (f.timeMark) DrawTimeMark(cam, buffer, f, outputBytes);
       break;
     case IMAGE_16BIT: std::memcpy(buffer, frame, outputBytes); break;
     default: break;  // no luma/chroma output, nothing for IMAGE_16BIT_ALT

@@ -300,24 +300,21 @@ void TavCapture::ReduceBandwidth() {
 
 bool TavCapture::WantsMeasurementFrame() { return cam_.autoExp || cam_.autoGain || cam_.autoWB; }
 
-void TavCapture::AfterGoodFrame(const uint8_t* frame, size_t bytes) {
-  if ((cam_.autoExp || cam_.autoGain) && cam_.exposure > kWorkerAutoExposureUs) RunAutoExposureAndGain(frame, bytes);
+void TavCapture::AfterGoodFrame(const core::MeasuredFrame& frame) {
+  if ((cam_.autoExp || cam_.autoGain) && cam_.exposure > kWorkerAutoExposureUs)
+    core::RunAutoExposureStep(cam_, frame, exposureGuard_);
 }
 
-void TavCapture::CompanionTick(const uint8_t* frame, size_t bytes) {
+void TavCapture::CompanionTick(const core::MeasuredFrame* frame) {
   if (cam_.longExposure) return;
   if (frame) {
-    if ((cam_.autoExp || cam_.autoGain) && cam_.exposure < kWorkerAutoExposureUs) RunAutoExposureAndGain(frame, bytes);
-    if (cam_.autoWB && cam_.isColor) RunAutoWhiteBalance(frame, bytes);
+    if ((cam_.autoExp || cam_.autoGain) && cam_.exposure < kWorkerAutoExposureUs)
+      core::RunAutoExposureStep(cam_, *frame, exposureGuard_);
+    if (cam_.autoWB && cam_.isColor) core::RunAutoWhiteBalanceStep(cam_, *frame, balanceGuard_);
   }
   // Both write only what changed since the last write.
   cam_.SetExp();
   cam_.SetGain();
 }
-
-// Automatic exposure and gain (AutoExpGain) is not built yet: this is where it runs.
-void TavCapture::RunAutoExposureAndGain(const uint8_t* /*frame*/, size_t /*bytes*/) {}
-// Automatic white balance (AutoWhiBal) is not built yet: this is where it runs.
-void TavCapture::RunAutoWhiteBalance(const uint8_t* /*frame*/, size_t /*bytes*/) {}
 
 }  // namespace okc::models

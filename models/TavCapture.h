@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/CameraAuto.h"
 #include "core/CaptureEngine.h"
 #include "core/FrameDelivery.h"
 #include "core/RecoveryRules.h"
@@ -42,16 +43,14 @@ class TavCapture final : public core::CapturePolicy {
   void NudgeLineLength() override;
   void RestartStream(core::StreamRestart how, core::CaptureContext& context) override;
   void ReduceBandwidth() override;
-  void AfterGoodFrame(const uint8_t* frame, size_t bytes) override;
-  void CompanionTick(const uint8_t* frame, size_t bytes) override;
+  void AfterGoodFrame(const core::MeasuredFrame& frame) override;
+  void CompanionTick(const core::MeasuredFrame* frame) override;
   bool WantsMeasurementFrame() override;
 
  private:
   // Frame period in microseconds from the window, line length and clock.
   int64_t FramePeriodUs() const;
   void LeaveLongExposure();
-  void RunAutoExposureAndGain(const uint8_t* frame, size_t bytes);
-  void RunAutoWhiteBalance(const uint8_t* frame, size_t bytes);
 
   // The USB 3 models' entry into long-exposure mode, once per stay in it.
   bool EnterUsb3LongExposure(core::CaptureContext& context);
@@ -61,6 +60,9 @@ class TavCapture final : public core::CapturePolicy {
   const core::RecoveryRules rules_;
   // The clock (MHz) before a long exposure switched to 24 MHz; 0 while unknown.
   int longExposureClock_ = 0;
+  // When the automatic steps may measure again.
+  core::StepGuard exposureGuard_;
+  core::StepGuard balanceGuard_;
   core::CaptureEngine engine_;
   core::FrameDelivery delivery_;
 };

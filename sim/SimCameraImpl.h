@@ -76,6 +76,8 @@ class SimCameraImpl final : public SimCamera,
   std::vector<SensorPixel> HotPixels() const override;
   void SetSceneNoise(bool on) override;
   void SetLensCovered(bool on) override;
+  void SetSceneLight(const SceneLight& light) override;
+  SceneLight GetSceneLight() const override;
   void DropMarkerOfNextFrames(int count) override;
   void DropTrailerOfNextFrames(int count) override;
   uint64_t FrameSizeMismatches() const override;

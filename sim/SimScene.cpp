@@ -121,6 +121,8 @@ FrameSettings Bounded(FrameSettings s) {
     for (double& g : row) g = bound(g, 1e6);
   }
   s.blackLevel = bound(s.blackLevel, 65535.0);
+  for (double* factor : {&s.light.brightness, &s.light.red, &s.light.green, &s.light.blue})
+    *factor = bound(*factor, 1e6);
   return s;
 }
 
@@ -148,6 +150,12 @@ float SimScene::Response(int x, int y, float red, float green, float blue) const
   // Even rows: G R, odd rows: B G.
   if ((y & 1) == 0) return (x & 1) == 0 ? green : red;
   return (x & 1) == 0 ? blue : green;
+}
+
+float SimScene::LightFactor(int x, int y, const SceneLight& light) const {
+  const float cast = Response(x, y, static_cast<float>(light.red), static_cast<float>(light.green),
+                              static_cast<float>(light.blue));
+  return static_cast<float>(light.brightness) * cast;
 }
 
 void SimScene::AddSky() {
@@ -215,7 +223,8 @@ int SimScene::ExpectedValue(int x, int y, const FrameSettings& settings) const {
   if (x < 0 || y < 0 || x >= kColumns || y >= kRows) return -1;
   const FrameSettings s = Bounded(settings);
   const float gainTime = static_cast<float>(s.cellGain[y & 1][x & 1] * s.exposureUs * 1e-6);
-  const float mean = MeanDn(light_[Index(x, y)], dark_[Index(x, y)], s.lensCovered ? 0.0f : 1.0f, gainTime);
+  const float lightOn = s.lensCovered ? 0.0f : LightFactor(x, y, s.light);
+  const float mean = MeanDn(light_[Index(x, y)], dark_[Index(x, y)], lightOn, gainTime);
   return Quantise(static_cast<float>(s.blackLevel) + mean);
 }
 
@@ -227,7 +236,6 @@ bool SimScene::Render(const FrameSettings& settings, uint64_t noiseSeed, std::ve
 
   NormalSource normal(noiseSeed);
   const bool noise = s.noise, sixteenBit = s.sixteenBit;
-  const float lightOn = s.lensCovered ? 0.0f : 1.0f;
   const float black = static_cast<float>(s.blackLevel);
   const int width = s.width;
   // One row at a time in simple loops the compiler can vectorise.
@@ -237,16 +245,17 @@ bool SimScene::Render(const FrameSettings& settings, uint64_t noiseSeed, std::ve
   for (int row = 0; row < s.height; ++row) {
     const int y = s.y + row;
     // Per column parity: gain x time for the mean, and the noise terms, which grow with the gain.
-    float gainTime[2], shot[2], read[2];
+    float gainTime[2], shot[2], read[2], lightOn[2];
     for (int p = 0; p < 2; ++p) {
       const double gain = s.cellGain[y & 1][(s.x + p) & 1];
+      lightOn[p] = s.lensCovered ? 0.0f : LightFactor(s.x + p, y, s.light);
       gainTime[p] = static_cast<float>(gain * s.exposureUs * 1e-6);
       shot[p] = static_cast<float>(gain * kDnPerElectron);
       read[p] = static_cast<float>(gain * kReadNoiseDn * gain * kReadNoiseDn);
     }
     const float* light = &light_[Index(s.x, y)];
     const float* dark = &dark_[Index(s.x, y)];
-    for (int c = 0; c < width; ++c) mean[c] = MeanDn(light[c], dark[c], lightOn, gainTime[c & 1]);
+    for (int c = 0; c < width; ++c) mean[c] = MeanDn(light[c], dark[c], lightOn[c & 1], gainTime[c & 1]);
     if (noise) {
       for (int c = 0; c < width; ++c) deviates[c] = normal.Next();
       for (int c = 0; c < width; ++c) {

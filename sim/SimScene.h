@@ -40,6 +40,7 @@ struct FrameSettings {
   std::array<std::array<double, 2>, 2> cellGain{};
   double blackLevel = 0;     // DN added to every sample
   bool lensCovered = false;  // no light: dark current and hot pixels only
+  SceneLight light = {};     // brightness and colour cast of the scene
   bool noise = true;         // shot and read noise
 };
 
@@ -77,6 +78,8 @@ class SimScene {
   void AddDarkCurrent();
   // Filter response of the pixel's colour to light of colour (red, green, blue).
   float Response(int x, int y, float red, float green, float blue) const;
+  // How much of the scene's light reaches a pixel at (x, y) under `light`.
+  float LightFactor(int x, int y, const SceneLight& light) const;
 
   const bool colour_;
   std::vector<float> light_;  // DN/s at unity gain from the sky and the stars

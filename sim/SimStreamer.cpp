@@ -164,6 +164,7 @@ void SimStreamer::Run() {
       job.frameNumber = frameNumber_++;
       job.noise = noise_;
       job.lensCovered = lensCovered_;
+      job.light = light_;
     }
 
     // The frame's settings are those at its start: later changes show in the next frame.
@@ -178,6 +179,7 @@ void SimStreamer::Run() {
     FrameSettings settings = snap->frame;
     settings.noise = job.noise;
     settings.lensCovered = job.lensCovered;
+    settings.light = job.light;
     if (job.longExposure) settings.exposureUs = static_cast<double>(job.exposureUs);
     const double lengthUs = job.longExposure ? snap->readoutUs : snap->periodUs;
     const uint64_t dueUs = job.startUs + static_cast<uint64_t>(std::llround(lengthUs));
@@ -288,6 +290,16 @@ void SimStreamer::SetNoise(bool on) {
   noise_ = on;
 }
 
+SceneLight SimStreamer::Light() const {
+  std::lock_guard lock(mutex_);
+  return light_;
+}
+
+void SimStreamer::SetLight(const SceneLight& light) {
+  std::lock_guard lock(mutex_);
+  light_ = light;
+}
+
 void SimStreamer::SetLensCovered(bool on) {
   std::lock_guard lock(mutex_);
   lensCovered_ = on;
@@ -353,6 +365,7 @@ int SimCameraImpl::ExpectedSceneValue(int sensorX, int sensorY, std::optional<ui
   if (!snap) return -1;
   FrameSettings settings = snap->frame;
   settings.lensCovered = streamer_.LensCovered();
+  settings.light = streamer_.Light();
   if (exposureUs) settings.exposureUs = static_cast<double>(*exposureUs);
   return scene.ExpectedValue(sensorX, sensorY, settings);
 }
@@ -365,6 +378,10 @@ std::vector<SensorPixel> SimCameraImpl::HotPixels() const {
 void SimCameraImpl::SetSceneNoise(bool on) { streamer_.SetNoise(on); }
 
 void SimCameraImpl::SetLensCovered(bool on) { streamer_.SetLensCovered(on); }
+
+void SimCameraImpl::SetSceneLight(const SceneLight& light) { streamer_.SetLight(light); }
+
+SceneLight SimCameraImpl::GetSceneLight() const { return streamer_.Light(); }
 
 void SimCameraImpl::DropMarkerOfNextFrames(int count) { streamer_.DropMarkerOfNextFrames(count); }
 void SimCameraImpl::DropTrailerOfNextFrames(int count) { streamer_.DropTrailerOfNextFrames(count); }

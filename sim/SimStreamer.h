@@ -86,6 +86,7 @@ class SimStreamer {
 
   const SimScene& Scene() const;
   bool LensCovered() const;
+  SceneLight Light() const;
 
   // Faults and scene switches.
   void DropMarkerOfNextFrames(int count);
@@ -95,6 +96,7 @@ class SimStreamer {
   void UnplugAfterFrames(int count);
   void SetNoise(bool on);
   void SetLensCovered(bool on);
+  void SetLight(const SceneLight& light);
 
   uint64_t FramesProduced() const;
   uint64_t FramesDropped() const;
@@ -110,6 +112,7 @@ class SimStreamer {
     uint64_t frameNumber = 0;
     bool noise = true;
     bool lensCovered = false;
+    SceneLight light;
   };
 
   void Run();
@@ -141,6 +144,7 @@ class SimStreamer {
   bool stalled_ = false;
   bool noise_ = true;
   bool lensCovered_ = false;
+  SceneLight light_;
   int framesWithoutMarker_ = 0;
   int framesWithoutTrailer_ = 0;
   int shortFrames_ = 0;

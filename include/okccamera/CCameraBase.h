@@ -22,6 +22,8 @@ struct ModelInfo;
 }
 namespace okc::imaging {
 struct ColourTables;
+struct AutoExposureDecision;
+struct WhiteBalanceDecision;
 }
 
 class CCameraBase {
@@ -123,6 +125,23 @@ class CCameraBase {
   void Bayer2RGB24(const unsigned char* src, unsigned char* dst, int width, int height);
   void SetAutoPara(int maxGain, int maxExposure, int targetBrightness);
   void GetAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) const;
+
+  // ---- automatic exposure, gain and white balance, time mark (CameraAuto.cpp) ----
+  // One exposure and gain step for a raw frame as received (`bytes` long, the
+  // current window): the camera's values now and the new ones. Changes nothing.
+  okc::imaging::AutoExposureDecision AutoExpGain(const uint8_t* rawFrame, size_t bytes);
+  // Stores a step's exposure and gain through the model's SetExp and SetGain,
+  // each only if it changed, its automatic mode is still on and no other
+  // writer changed it since the step read it. True when something was stored.
+  bool ApplyAutoExposure(const okc::imaging::AutoExposureDecision& decision);
+  // One white-balance step for a raw Bayer frame as received; changes nothing.
+  okc::imaging::WhiteBalanceDecision AutoWhiBal(const uint8_t* rawFrame, size_t bytes);
+  // Sets a step's balance through the model's SetRGBBalance (with `autoWB`),
+  // if it changed, `autoWB` is still on and the balance is still the one measured.
+  bool ApplyWhiteBalance(const okc::imaging::WhiteBalanceDecision& decision);
+  // Draws the local date and time into a delivered frame of width x height
+  // pixels (IMAGE_8BIT or IMAGE_RGB24; other types are left alone).
+  void AddTimeMark(unsigned char* frame, size_t bytes, int width, int height, IMAGE_TYPE type);
 
   // ---- fields, in declaration order ----
   std::atomic<bool> opened{false};

@@ -98,6 +98,17 @@ struct SimSensorState {
   double framePeriodUs = 0;       // time from frame to frame (stretched by a longer integration)
 };
 
+// The light of the scene a simulated camera looks at. Tests of the automatic
+// modes start a camera far too dark or bright, or under a strong colour cast.
+struct SceneLight {
+  double brightness = 1.0;  // multiplies the light of sky and stars (not dark current)
+  // Colour cast: multiplies the light reaching red, green and blue pixels
+  // (a mono sensor sees their mean).
+  double red = 1.0;
+  double green = 1.0;
+  double blue = 1.0;
+};
+
 // A pixel of the image sensor, in sensor coordinates (column, row).
 struct SensorPixel {
   int x = 0;
@@ -193,6 +204,10 @@ class SimCamera {
   virtual void SetSceneNoise(bool on) = 0;
   // No light reaches the sensor: frames show only dark current, hot pixels and noise.
   virtual void SetLensCovered(bool on) = 0;
+  // Brightness and colour cast of the scene, from the next frame on (negative
+  // or non-finite factors count as 0).
+  virtual void SetSceneLight(const SceneLight& light) = 0;
+  virtual SceneLight GetSceneLight() const = 0;
 
   // --- frame stream faults ---
   // The next `count` frames sent lack their marker / carry only half their bytes.

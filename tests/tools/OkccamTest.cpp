@@ -142,6 +142,7 @@ TEST_F(OkccamTool, ClearErrorsAndNonZeroExits) {
       {"guide --sim TAVC --direction up --ms 10", "--direction must be"},
       {"info --sim TAVC --camera 3", "--camera must be"},
       {"frobnicate", "unknown command"},
+      {"capture --sim TAVC --target-brightness 256 --out " + dir.string(), "--target-brightness must be"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
@@ -149,6 +150,39 @@ TEST_F(OkccamTool, ClearErrorsAndNonZeroExits) {
     EXPECT_NE(run.exitCode, 0);
     EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
   }
+}
+
+int KeyLogical(fitsfile* file, const char* name) {
+  int value = -1;
+  int status = 0;
+  fits_read_key(file, TLOGICAL, name, &value, nullptr, &status);
+  return status ? -999 : value;
+}
+
+TEST_F(OkccamTool, AutomaticModesAreReportedPerFrameAndInTheHeader) {
+  const fs::path out = dir / "auto";
+  ToolRun run = RunOkccam("capture --sim TAVC --frames 3 --roi 320,240 --exposure-us 3000 --gain 40 --auto-exposure "
+                          "--auto-wb --target-brightness 120 --timestamp --out " + out.string());
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  // The sky is far too dark for 3 ms: each frame reports what it was taken with.
+  EXPECT_NE(run.output.find("frame 1: exposure 3000 us, gain 40, balance"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("frame 3: exposure"), std::string::npos) << run.output;
+  fitsfile* file = nullptr;
+  int status = 0;
+  ASSERT_EQ(fits_open_file(&file, (out / "frame-00001.fits").c_str(), READONLY, &status), 0);
+  EXPECT_EQ(KeyLogical(file, "AUTOEXP"), 1);
+  EXPECT_EQ(KeyLogical(file, "AUTOGAIN"), 0);
+  EXPECT_DOUBLE_EQ(KeyDouble(file, "EXPTIME"), 0.003);
+  EXPECT_EQ(KeyDouble(file, "GAIN"), 40);
+  fits_close_file(file, &status);
+
+  // Without the flags the modes are off again (the stored settings kept them on).
+  run = RunOkccam("capture --sim TAVC --frames 1 --roi 320,240 --exposure-us 3000 --out " + out.string());
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.find("frame 1:"), std::string::npos) << run.output;
+  ASSERT_EQ(fits_open_file(&file, (out / "frame-00001.fits").c_str(), READONLY, &status), 0);
+  EXPECT_EQ(KeyLogical(file, "AUTOEXP"), 0);
+  fits_close_file(file, &status);
 }
 
 TEST_F(OkccamTool, ListAndInfoDescribeTheSimulatedCameras) {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -72,6 +73,19 @@ std::string BayerName(int width, int height) {
   return layout >= 0 ? kNames[layout] : "";
 }
 
+// Mean sample of a delivered frame on the 8-bit scale, to watch the automatic exposure settle.
+double FrameMean(const std::vector<uint8_t>& frame, int bytesPerPixel) {
+  if (frame.empty()) return 0;
+  double sum = 0;
+  if (bytesPerPixel == 2) {
+    for (size_t i = 0; i + 1 < frame.size(); i += 2)
+      sum += static_cast<uint16_t>(frame[i] | frame[i + 1] << 8) / 256.0;
+    return sum / static_cast<double>(frame.size() / 2);
+  }
+  for (uint8_t v : frame) sum += v;
+  return sum / static_cast<double>(frame.size());
+}
+
 void ShowProgress(int done, int total) {
   if (!isatty(STDERR_FILENO)) return;
   const int width = 30, filled = total ? done * width / total : width;
@@ -86,14 +100,18 @@ int RunCapture(int argc, char** argv) {
   Options options;
   std::string error;
   if (!options.Parse(argc, argv,
-                     {"sim", "camera", "frames", "exposure-us", "gain", "bin", "format", "roi", "out", "file-format"},
-                     &error))
+                     {"sim", "camera", "frames", "exposure-us", "gain", "bin", "format", "roi", "out", "file-format",
+                      "target-brightness"},
+                     &error, {"auto-exposure", "auto-gain", "auto-wb", "timestamp"}))
     return Fail(error);
-  long long frames = 1, exposureUs = -1, gain = -1, bin = 1;
+  long long frames = 1, exposureUs = -1, gain = -1, bin = 1, target = -1;
   if (!options.GetInt("frames", 1, 1000000, &frames, &error) ||
       !options.GetInt("exposure-us", 64, 1000000000, &exposureUs, &error) ||
-      !options.GetInt("gain", 0, 100, &gain, &error) || !options.GetInt("bin", 1, 2, &bin, &error))
+      !options.GetInt("gain", 0, 100, &gain, &error) || !options.GetInt("bin", 1, 2, &bin, &error) ||
+      !options.GetInt("target-brightness", 0, 255, &target, &error))
     return Fail(error);
+  const bool autoExposure = options.Has("auto-exposure"), autoGain = options.Has("auto-gain");
+  const bool autoBalance = options.Has("auto-wb");
   const Format* format = &kFormats[0];
   if (auto name = options.Get("format")) {
     format = nullptr;
@@ -131,8 +149,24 @@ int RunCapture(int argc, char** argv) {
     closeCamera();
     return Fail("the camera refuses start position " + std::to_string(roiX) + "," + std::to_string(roiY));
   }
-  if (exposureUs >= 0) setValue(CTRL_EXPOSURE, static_cast<int>(exposureUs), false);
-  if (gain >= 0) setValue(CTRL_GAIN, static_cast<int>(gain), false);
+  if (autoBalance && !isColorCam()) {
+    closeCamera();
+    return Fail("this camera has no white balance for --auto-wb");
+  }
+  bool wasAutomatic = false;
+  // The given values are where the automatic modes start from.
+  if (exposureUs < 0) exposureUs = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &wasAutomatic));
+  if (gain < 0) gain = getValue(CTRL_GAIN, &wasAutomatic);
+  setValue(CTRL_EXPOSURE, static_cast<int>(exposureUs), autoExposure);
+  setValue(CTRL_GAIN, static_cast<int>(gain), autoGain);
+  if (isColorCam()) setValue(CTRL_WB_RED, getValue(CTRL_WB_RED, &wasAutomatic), autoBalance);
+  if (target >= 0) {
+    int maxGain = 0, maxExposureS = 0, ignored = 0;
+    getAutoPara(&maxGain, &maxExposureS, &ignored);
+    setAutoPara(maxGain, maxExposureS, static_cast<int>(target));
+  }
+  addTimestamp(options.Has("timestamp"));
+  const bool reportEachFrame = autoExposure || autoGain || autoBalance;
 
   const int width = getWidth(), height = getHeight();
   std::vector<uint8_t> frame(static_cast<size_t>(width) * height * format->bytesPerPixel);
@@ -146,10 +180,16 @@ int RunCapture(int argc, char** argv) {
   const bool rawColour = isColorCam() && (format->type == IMGTYPE_RAW8 || format->type == IMGTYPE_RAW16);
   if (rawColour && info.bin == 1) info.bayerPattern = BayerName(width, height);
 
-  bool automatic = false;
-  const unsigned long exposureNow = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &automatic));
-  // Wait for a frame: twice the exposure plus a generous allowance for start-up and readout.
-  const unsigned long timeoutMs = exposureNow / 1000 * 2 + 5000;
+  // Wait for a frame: twice the exposure plus a generous allowance for start-up and
+  // readout; under automatic exposure, twice the longest it may choose.
+  int maxGain = 0, maxExposureS = 0, targetNow = 0;
+  getAutoPara(&maxGain, &maxExposureS, &targetNow);
+  const uint64_t automaticLongestUs = static_cast<uint64_t>(std::max(maxExposureS, 0)) * 1000000u;
+  const uint64_t longestUs = autoExposure ? std::max(static_cast<uint64_t>(exposureUs), automaticLongestUs)
+                                          : static_cast<uint64_t>(exposureUs);
+  // Below the value that means "no limit".
+  const unsigned long timeoutMs =
+      static_cast<unsigned long>(std::min<uint64_t>(longestUs / 1000 * 2 + 5000, 0xFFFFFFFEu));
 
   startCapture();
   const auto start = std::chrono::steady_clock::now();
@@ -160,8 +200,15 @@ int RunCapture(int argc, char** argv) {
       error = "no frame within " + std::to_string(timeoutMs) + " ms";
       break;
     }
-    info.exposureSeconds = getValue(CTRL_EXPOSURE, &automatic) / 1e6;
-    info.gain = getValue(CTRL_GAIN, &automatic);
+    // What the frame was taken with: the values in force when it arrived.
+    info.exposureSeconds = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &info.autoExposure)) / 1e6;
+    info.gain = getValue(CTRL_GAIN, &info.autoGain);
+    if (reportEachFrame) {
+      bool balanceAuto = false;
+      const int red = getValue(CTRL_WB_RED, &balanceAuto), blue = getValue(CTRL_WB_BLUE, &balanceAuto);
+      std::printf("frame %d: exposure %.0f us, gain %d, balance %d/%d, mean %.1f\n", i + 1,
+                  info.exposureSeconds * 1e6, info.gain, red, blue, FrameMean(frame, format->bytesPerPixel));
+    }
     info.temperatureC = getSensorTemp();
     info.dateObs = date;
     char name[64];

@@ -57,6 +57,9 @@ bool WriteFits(const std::string& path, const uint8_t* pixels, const FrameInfo& 
   int gain = info.gain, bin = info.bin;
   fits_update_key(file, TDOUBLE, "EXPTIME", &exposure, "exposure time [s]", &status);
   fits_update_key(file, TINT, "GAIN", &gain, "sensor gain (0-100)", &status);
+  int autoExposure = info.autoExposure, autoGain = info.autoGain;
+  fits_update_key(file, TLOGICAL, "AUTOEXP", &autoExposure, "exposure set by automatic exposure", &status);
+  fits_update_key(file, TLOGICAL, "AUTOGAIN", &autoGain, "gain set by automatic gain", &status);
   fits_update_key(file, TINT, "XBINNING", &bin, "binning factor in x", &status);
   fits_update_key(file, TINT, "YBINNING", &bin, "binning factor in y", &status);
   fits_update_key(file, TDOUBLE, "CCD-TEMP", &temperature, "sensor temperature [C]", &status);

@@ -13,6 +13,8 @@ struct FrameInfo {
   int bytesPerPixel = 1;     // 1 (8-bit), 2 (16-bit), 3 (B, G, R)
   double exposureSeconds = 0;
   int gain = 0;
+  bool autoExposure = false;  // exposure and gain chosen by the camera's automatic loop
+  bool autoGain = false;
   int bin = 1;
   double temperatureC = 0;
   double pixelSizeUm = 0;

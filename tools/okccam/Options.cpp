@@ -6,7 +6,8 @@
 
 namespace okccam {
 
-bool Options::Parse(int argc, char** argv, const std::vector<std::string>& allowed, std::string* error) {
+bool Options::Parse(int argc, char** argv, const std::vector<std::string>& allowed, std::string* error,
+                    const std::vector<std::string>& flags) {
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg.rfind("--", 0) != 0) {
@@ -14,6 +15,10 @@ bool Options::Parse(int argc, char** argv, const std::vector<std::string>& allow
       return false;
     }
     std::string name = arg.substr(2), value;
+    if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
+      values_[name] = "";
+      continue;
+    }
     const size_t eq = name.find('=');
     if (eq != std::string::npos) {
       value = name.substr(eq + 1);
