@@ -1,6 +1,7 @@
 // The simulated camera's state, its introspection and faults, and the device
 // side of the transfers its links submit. The request answers themselves are
 // in SimControlRequests.cpp.
+#include <chrono>
 #include <algorithm>
 #include <limits>
 
@@ -150,6 +151,31 @@ void SimCameraImpl::WriteFlash(uint32_t address, const std::vector<uint8_t>& byt
 void SimCameraImpl::Log(LoggedRequest entry) {
   if (log_.size() >= kMaxLoggedRequests) log_.pop_front();
   log_.push_back(std::move(entry));
+  NoteActivity();
+}
+
+void SimCameraImpl::NoteActivity() {
+  {
+    std::lock_guard lock(activityMutex_);
+    ++activityCount_;
+  }
+  activity_.notify_all();
+}
+
+bool SimCameraImpl::WaitFor(const std::function<bool()>& done, uint64_t realLimitMs) {
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + milliseconds(realLimitMs);
+  for (;;) {
+    uint64_t seen;
+    {
+      std::lock_guard lock(activityMutex_);
+      seen = activityCount_;
+    }
+    if (done()) return true;
+    if (steady_clock::now() >= deadline) return false;
+    std::unique_lock lock(activityMutex_);
+    activity_.wait_for(lock, milliseconds(5), [&] { return activityCount_ != seen; });
+  }
 }
 
 std::vector<LoggedRequest> SimCameraImpl::Requests() const {

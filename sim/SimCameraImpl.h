@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -78,6 +79,7 @@ class SimCameraImpl final : public SimCamera,
   void SetLensCovered(bool on) override;
   void SetSceneLight(const SceneLight& light) override;
   SceneLight GetSceneLight() const override;
+  bool WaitFor(const std::function<bool()>& done, uint64_t realLimitMs) override;
   void DropMarkerOfNextFrames(int count) override;
   void DropTrailerOfNextFrames(int count) override;
   uint64_t FrameSizeMismatches() const override;
@@ -117,6 +119,8 @@ class SimCameraImpl final : public SimCamera,
   Reply MemoryRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
 
   void Log(LoggedRequest entry);
+  // Something happened that a waiting test may care about.
+  void NoteActivity();
 
   // --- StreamPort (SimStreamer.cpp) ---
   std::optional<StreamSnapshot> NextFrameSnapshot() override;
@@ -129,6 +133,10 @@ class SimCameraImpl final : public SimCamera,
   const int plugNumber_;
 
   mutable std::mutex mutex_;
+  // Activity for WaitFor: its own lock, never held while `done` runs.
+  std::mutex activityMutex_;
+  std::condition_variable activity_;
+  uint64_t activityCount_ = 0;
   DescriptorSet descriptors_;
   std::vector<uint16_t> registers_;
   std::vector<uint8_t> byteRegisters_;

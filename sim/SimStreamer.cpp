@@ -339,6 +339,7 @@ bool SimCameraImpl::DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uin
   const FrameFate fate = streamer_.Settle(epoch, bulk_.PendingBytes(), exposureUs);
   if (!fate.send) return false;
   streamer_.Prepare(frame, fate);
+  NoteActivity();
   // The controller of a USB 3 model sends what the host announced: a
   // different size means host and camera disagree about the frame.
   constexpr size_t kUnit = 16384;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -163,6 +164,12 @@ class SimCamera {
   // Vendor requests only, optionally only those with the given code.
   virtual std::vector<LoggedRequest> VendorRequests(std::optional<uint8_t> code = std::nullopt) const = 0;
   virtual void ClearRequests() = 0;
+  // Waits until `done` holds, checking it again whenever the device takes a
+  // request or sends a frame (and every few milliseconds besides, for state
+  // that changes on the host's side). `realLimitMs` only guards against a
+  // hang; false when it ran out. `done` must not be called with locks held
+  // that the device's requests need.
+  virtual bool WaitFor(const std::function<bool()>& done, uint64_t realLimitMs = 60000) = 0;
 
   // --- bulk IN stream ---
   // Appends a chunk to the stream of the bulk IN endpoint. A queued transfer

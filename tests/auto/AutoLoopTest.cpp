@@ -202,14 +202,15 @@ TEST_F(AutoLoop, ARedCastIsBalancedAway) {
   ASSERT_TRUE(setImageFormat(kW, kH, 1, IMGTYPE_RGB24));
   SetScene(target, 3.0);
   UseFastClock(10.0);
-  setValue(CTRL_WB_RED, startRed, true);
   startCapture();
   std::vector<uint8_t> frame(static_cast<size_t>(kW) * kH * 3);
   auto means = [&] {
     EXPECT_TRUE(getImageData(frame.data(), static_cast<int>(frame.size()), 5000));
     return okc::imaging::MeasureColourMeans(frame.data(), frame.size(), kW, kH).value();
   };
+  // The cast as it is before automatic balance starts.
   const okc::imaging::ColourMeans before = means();
+  setValue(CTRL_WB_RED, startRed, true);
   int red = getValue(CTRL_WB_RED, nullptr);
   uint64_t quietSince = okc::platform::TickCountMs();
   for (int i = 0; i < 300 && okc::platform::TickCountMs() - quietSince < 1500; ++i) {

@@ -39,15 +39,11 @@ class CaptureTest : public SimEnvironment {
 
   CCameraTAV& Cam() { return *static_cast<CCameraTAV*>(okc::api::currentCamera.get()); }
 
-  // Polls `done` every millisecond; `limitMs` of real time only guards against a hang.
+  // Waits until `done` holds, checking it whenever the simulated camera takes
+  // a request or sends a frame; `limitMs` of real time only guards against a hang.
   template <typename Done>
-  static bool WaitUntil(Done done, int limitMs = 60000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+  bool WaitUntil(Done done, int limitMs = 60000) {
+    return sim->WaitFor(done, static_cast<uint64_t>(limitMs));
   }
 
   // Vendor requests with this code received so far.

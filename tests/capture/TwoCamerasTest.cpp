@@ -36,7 +36,7 @@ TEST_F(TwoCameras, EachKeepsItsOwnExposureAndGainWhileBothStream) {
   for (auto& cam : cams) ASSERT_TRUE(cam->StartCapture());
   auto lines = [&](int i, unsigned us) { return (us * cams[i]->cmosClk - 26) / cams[i]->lineLength; };
   for (int i = 0; i < 2; ++i)
-    EXPECT_TRUE(WaitUntil([&] { return sims[i]->Register(0x3012) == lines(i, 10000 + 10000 * i); }, 60000));
+    EXPECT_TRUE(sims[i]->WaitFor([&] { return sims[i]->Register(0x3012) == lines(i, 10000 + 10000 * i); }));
 
   // The same new values on both: each camera's own companion writes them.
   for (auto& cam : cams) {
@@ -44,8 +44,8 @@ TEST_F(TwoCameras, EachKeepsItsOwnExposureAndGainWhileBothStream) {
     cam->SetGain(17, false);
   }
   for (int i = 0; i < 2; ++i) {
-    EXPECT_TRUE(WaitUntil([&] { return sims[i]->Register(0x3012) == lines(i, 25000); }, 60000)) << "camera " << i;
-    EXPECT_TRUE(WaitUntil([&] { return sims[i]->Register(0x3056) == 34; }, 60000)) << "camera " << i;
+    EXPECT_TRUE(sims[i]->WaitFor([&] { return sims[i]->Register(0x3012) == lines(i, 25000); })) << "camera " << i;
+    EXPECT_TRUE(sims[i]->WaitFor([&] { return sims[i]->Register(0x3056) == 34; })) << "camera " << i;
   }
   std::vector<uint8_t> frame(320 * 240);
   for (auto& cam : cams) EXPECT_TRUE(cam->GetImage(frame.data(), static_cast<int>(frame.size()), 0xFFFFFFFF));
