@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "core/FirmwareImage.h"
 #include "core/ModelInfo.h"
 #include "models/TavcClock.h"
 #include "models/TavcRegisterTable.h"
@@ -127,10 +128,9 @@ bool CCameraTAVC::OpenCamera(int ordinal) {
   Process().calibration70 = 0;
   Process().calibration55 = 0;
   fwVersion = 0;
-  // Controllers below firmware version 3 should get their firmware renewed
-  // first; that reload is not done here, the camera runs the firmware it has.
   GetFirmwareVer(&fwVersion);
-  return true;
+  // Controllers below firmware version 3 get their firmware renewed first.
+  return ReloadFirmwareIfOlder(ordinal, 3, okc::core::kTavcFirmwareFile);
 }
 
 bool CCameraTAVC::ReplayInitTable() {
