@@ -86,7 +86,8 @@ int RunCapture(int argc, char** argv) {
   Options options;
   std::string error;
   if (!options.Parse(argc, argv,
-                     {"sim", "camera", "frames", "exposure-us", "gain", "bin", "format", "roi", "out", "file-format"},
+                     {"sim", "camera", "frames", "exposure-us", "gain", "bin", "format", "roi", "out", "file-format",
+                      "firmware-dir"},
                      &error))
     return Fail(error);
   long long frames = 1, exposureUs = -1, gain = -1, bin = 1;
