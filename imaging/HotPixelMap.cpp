@@ -78,6 +78,22 @@ HotMapDecode UncompressHotBitmap(std::span<const uint8_t> stream, std::span<uint
   return HotMapDecode::Ok;
 }
 
+bool FlipHotPixelMap(std::span<const uint32_t> src, int width, int height, bool flipRow, bool flipColumn,
+                     std::span<uint32_t> dst) {
+  if (width <= 0 || height <= 0) return false;
+  const size_t w = static_cast<size_t>(width);
+  const size_t h = static_cast<size_t>(height);
+  if (src.size() / w < h || dst.size() / w < h) return false;
+  const uint32_t* s = src.data();
+  const uint32_t* d = dst.data();
+  if (s < d + w * h && d < s + w * h) return false;
+  for (size_t r = 0; r < h; ++r) {
+    const size_t fromRow = flipRow ? h - 1 - r : r;
+    for (size_t c = 0; c < w; ++c) dst[r * w + c] = src[fromRow * w + (flipColumn ? w - 1 - c : c)];
+  }
+  return true;
+}
+
 uint32_t ListHotPixels(std::span<const uint32_t> map, std::span<uint32_t> list) {
   if (list.size() < map.size()) return 0;
   uint32_t count = 0;

@@ -43,6 +43,13 @@ enum class HotMapDecode {
 // bitmap is written only when the whole stream is sound; else it stays as it was.
 HotMapDecode UncompressHotBitmap(std::span<const uint8_t> stream, std::span<uint8_t> bitmap);
 
+// Mirrors a width x height map into `dst` (rows reversed for flipRow, columns
+// for flipColumn), for a sensor that reads its pixels out mirrored: the map is
+// kept in sensor order, the frame arrives in readout order. False, writing
+// nothing, when a buffer is short or dst overlaps src.
+bool FlipHotPixelMap(std::span<const uint32_t> src, int width, int height, bool flipRow, bool flipColumn,
+                     std::span<uint32_t> dst);
+
 // Rebuilds the list of hot pixels of a region map: the indices of its non-zero
 // entries, ascending. Returns their number; the list must hold map.size() entries.
 uint32_t ListHotPixels(std::span<const uint32_t> map, std::span<uint32_t> list);

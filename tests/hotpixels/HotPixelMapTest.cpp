@@ -95,5 +95,22 @@ TEST(HotPixelBitmap, PacksEightPixelsAByteLowBitFirstAndUnpacksToOnesAndZeros) {
   EXPECT_EQ(std::vector<uint32_t>(list.begin(), list.begin() + 3), (std::vector<uint32_t>{0, 9, 23}));
 }
 
+TEST(HotPixelBitmap, MirroredReadoutMirrorsTheMap) {
+  // 3 x 2: hot pixels at (0, 0) and (2, 1).
+  const std::vector<uint32_t> map = {1, 0, 0, 0, 0, 1};
+  std::vector<uint32_t> out(6, 9);
+  ASSERT_TRUE(FlipHotPixelMap(map, 3, 2, false, true, out));
+  EXPECT_EQ(out, (std::vector<uint32_t>{0, 0, 1, 1, 0, 0}));
+  ASSERT_TRUE(FlipHotPixelMap(map, 3, 2, true, false, out));
+  EXPECT_EQ(out, (std::vector<uint32_t>{0, 0, 1, 1, 0, 0}));
+  ASSERT_TRUE(FlipHotPixelMap(map, 3, 2, true, true, out));
+  EXPECT_EQ(out, map);
+  std::vector<uint32_t> shortOut(5, 9);
+  EXPECT_FALSE(FlipHotPixelMap(map, 3, 2, true, true, shortOut));
+  EXPECT_EQ(shortOut, std::vector<uint32_t>(5, 9));
+  std::vector<uint32_t> same = map;
+  EXPECT_FALSE(FlipHotPixelMap(same, 3, 2, true, false, same));
+}
+
 }  // namespace
 }  // namespace okc::imaging
