@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -212,8 +211,8 @@ namespace okc::usb {
 
 namespace {
 
-int LIBUSB_CALL NoteArrival(libusb_context*, libusb_device*, libusb_hotplug_event, void* arrived) {
-  static_cast<std::atomic<bool>*>(arrived)->store(true);
+// Its only job is to be an event: handling it ends the wait for events early.
+int LIBUSB_CALL NoteArrival(libusb_context*, libusb_device*, libusb_hotplug_event, void*) {
   return 0;  // stay registered
 }
 
@@ -224,16 +223,14 @@ bool LibusbDriver::WaitForDevices(const UsbDeviceClass& deviceClass, int count, 
   if (!context) return false;
   // Device time, not the platform clock: the bus takes as long as it takes.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::atomic<bool> arrived{false};
   libusb_hotplug_callback_handle callback = 0;
   const bool hotplug = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
                        libusb_hotplug_register_callback(context, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED,
                                                         LIBUSB_HOTPLUG_NO_FLAGS, deviceClass.vendorId,
                                                         deviceClass.productId, LIBUSB_HOTPLUG_MATCH_ANY,
-                                                        NoteArrival, &arrived, &callback) == LIBUSB_SUCCESS;
+                                                        NoteArrival, nullptr, &callback) == LIBUSB_SUCCESS;
   bool found = false;
   for (;;) {
-    arrived = false;
     if (CountDevices(deviceClass) >= count) {
       found = true;
       break;

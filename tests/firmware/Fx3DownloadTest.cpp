@@ -186,6 +186,16 @@ TEST_F(Fx3Download, EveryResultCodeFromACraftedFileOrFault) {
   EXPECT_TRUE(cam->Requests().empty());
 }
 
+TEST_F(Fx3Download, UnplugInTheMiddleOfAFlashWriteFailsAndLaterRequestsFailToo) {
+  Open();
+  cam->UnplugAtRequest(0xC2, 2);
+  EXPECT_EQ(camera->DownloadFw(File(Fx3Builder::OfSize(5000)).c_str(), FX3_MEDIA_SPI_FLASH), FX3_FW_FAILED);
+  EXPECT_TRUE(cam->Unplugged());
+  EXPECT_EQ(cam->VendorRequests(0xC2).size(), 2u);  // it vanished at the second piece
+  EXPECT_FALSE(camera->IsBootLoaderRunning());
+  EXPECT_EQ(camera->EraseSectorOfSPIFlash(0, 0xC4), FX3_FW_FAILED);
+}
+
 TEST_F(Fx3Download, CameraFirmwareDoesNotAnswerTheBootLoaderProbeButKeepsItsFlash) {
   Open(false);
   EXPECT_FALSE(camera->IsBootLoaderRunning());
