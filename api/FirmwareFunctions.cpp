@@ -37,7 +37,8 @@ extern "C" int okcCheckFirmwareFile(const char* path, int media) {
 extern "C" int okcDownloadFirmware(const char* path, int media, okcProgressCallback progress, void* user) {
   CCameraBase* camera = CurrentCamera();
   if (!camera) return FX3_FW_FAILED;
-  if (progress) camera->firmwareProgress = [progress, user](uint32_t done, uint32_t total) { progress(done, total, user); };
+  if (progress)
+    camera->firmwareProgress = [progress, user](uint32_t done, uint32_t total) { progress(done, total, user); };
   const FX3_FWDWNLOAD_ERROR_CODE result = camera->DownloadFw(path, static_cast<FX3_FWDWNLOAD_MEDIA_TYPE>(media));
   camera->firmwareProgress = nullptr;
   return result;

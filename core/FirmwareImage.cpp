@@ -84,7 +84,7 @@ FX3_FWDWNLOAD_ERROR_CODE PlanI2cEepromWrites(uint32_t size, uint8_t sizeCode, st
     w.address = static_cast<uint16_t>(offset % deviceBytes);
     w.offset = offset;
     w.bytes = std::min(kEepromBlock, size - offset);
-    w.paddedBytes = w.bytes == kEepromBlock ? w.bytes : (w.bytes + kEepromPadding - 1) / kEepromPadding * kEepromPadding;
+    w.paddedBytes = (w.bytes + kEepromPadding - 1) / kEepromPadding * kEepromPadding;
     out.push_back(w);
   }
   if (writes) *writes = std::move(out);

@@ -35,15 +35,13 @@ constexpr int kReopenAttempts = 2;
 std::vector<uint8_t> ReadFolderImage(const char* name, uint32_t maxBytes, std::string* path, std::string* problem) {
   *path = okc::platform::FindFirmwareFile(name ? name : "");
   if (path->empty()) {
-    *problem = std::string("firmware file ") + (name ? name : "(none)") + " was not found in " +
-               okc::platform::FirmwareFoldersText();
+    *problem = std::string("firmware file ") + (name ? name : "(none)") + " was not found";
     return {};
   }
   std::vector<uint8_t> bytes;
   const okc::platform::FileReadResult read = okc::platform::ReadFirmwareFile(*path, maxBytes, &bytes);
   if (read != okc::platform::FileReadResult::Ok) {
-    *problem = "firmware file " + *path + " " + okc::platform::DescribeFileRead(read) + " (folders searched: " +
-               okc::platform::FirmwareFoldersText() + ")";
+    *problem = "firmware file " + *path + " " + okc::platform::DescribeFileRead(read);
     return {};
   }
   return bytes;
@@ -57,7 +55,8 @@ bool CCameraBase::UpdateFW(const unsigned char* image, long size) {
   const std::vector<uint8_t> loader =
       ReadFolderImage(okc::core::kEepromLoaderFile, okc::core::kMaxLoaderBytes, &path, &problem);
   if (loader.empty()) {
-    std::fprintf(stderr, "okccamera: %s\n", problem.c_str());
+    std::fprintf(stderr, "okccamera: %s (firmware folders searched: %s)\n", problem.c_str(),
+                 okc::platform::FirmwareFoldersText().c_str());
     return false;
   }
   return UpdateFW(image, size, loader.data(), static_cast<long>(loader.size()));
@@ -93,7 +92,7 @@ bool CCameraBase::UpdateFW(const unsigned char* image, long size, const unsigned
 
   // 2. Write the image block by block and read it all back, three attempts at most.
   bool written = false;
-  std::vector<unsigned char> image2(image, image + imageBytes);
+  std::vector<unsigned char> imageCopy(image, image + imageBytes);
   std::vector<unsigned char> eeprom(okc::core::kMaxC2ImageBytes);
   const uint32_t blocks = (imageBytes + kEepromBlock - 1) / kEepromBlock;
   ReportProgress(0, 2 * imageBytes);
@@ -103,7 +102,7 @@ bool CCameraBase::UpdateFW(const unsigned char* image, long size, const unsigned
       const uint32_t length = std::min(kEepromBlock, imageBytes - b * kEepromBlock);
       uint32_t moved = 0;
       transfersOk = FirmwareTransfer(kBootEepromRequest, static_cast<unsigned short>(b * kEepromBlock), 0, false,
-                                     image2.data() + b * kEepromBlock, length, kUpdateTimeoutMs, &moved) &&
+                                     imageCopy.data() + b * kEepromBlock, length, kUpdateTimeoutMs, &moved) &&
                     moved == length;
       if (transfersOk) ReportProgress(b * kEepromBlock + length, 2 * imageBytes);
     }
@@ -117,12 +116,12 @@ bool CCameraBase::UpdateFW(const unsigned char* image, long size, const unsigned
       if (transfersOk) ReportProgress(imageBytes + b * kEepromBlock + length, 2 * imageBytes);
     }
     if (!transfersOk) break;  // a transfer that fails ends the attempts
-    written = std::equal(image2.begin(), image2.end(), eeprom.begin());
+    written = std::equal(imageCopy.begin(), imageCopy.end(), eeprom.begin());
   }
 
   // 3. and 4. Whatever happened, restart the controller with the image's own records.
   cpu(1);
-  for (const okc::core::C2Record& r : parsed.records) ram(r.address, image2.data() + r.offset, r.length, false);
+  for (const okc::core::C2Record& r : parsed.records) ram(r.address, imageCopy.data() + r.offset, r.length, false);
   cpu(0);
   return written;
 }
@@ -150,9 +149,11 @@ bool CCameraBase::ReloadFirmwareIfOlder(int ordinal, unsigned char minimumVersio
       problem = "firmware file " + loaderPath + ": " + why;
   }
   if (!problem.empty()) {
-    std::fprintf(stderr, "okccamera: %s runs firmware version %u, older than %u; %s. It opens with the firmware it has.\n",
+    std::fprintf(stderr,
+                 "okccamera: %s runs firmware version %u, older than %u; %s (firmware folders searched: %s). "
+                 "It opens with the firmware it has.\n",
                  modelInfo_->modelName, static_cast<unsigned>(fwVersion), static_cast<unsigned>(minimumVersion),
-                 problem.c_str());
+                 problem.c_str(), okc::platform::FirmwareFoldersText().c_str());
     return true;
   }
 

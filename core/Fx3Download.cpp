@@ -27,8 +27,10 @@ constexpr uint32_t kFlashPage = 256;
 constexpr uint32_t kFlashSector = 64 * 1024;
 constexpr uint32_t kMaxFlashAddress = 0xFFFFu * kFlashPage;  // the index field holds address / 256
 // A 64 KiB sector erase takes well under a second on SPI NOR flash; give up after this.
+// Polls count too, so a slow host (or a sped-up clock) never gives up on an erase early.
 constexpr uint64_t kEraseLimitMs = 5000;
 constexpr uint64_t kErasePollMs = 10;
+constexpr int kMinErasePolls = 100;
 
 uint16_t Low(uint32_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
 uint16_t High(uint32_t v) { return static_cast<uint16_t>(v >> 16); }
@@ -209,13 +211,13 @@ FX3_FWDWNLOAD_ERROR_CODE CCameraBase::EraseSectorOfSPIFlash(unsigned int sector,
   const auto index = static_cast<unsigned short>(sector);
   if (!FirmwareTransfer(request, 1, index, false, nullptr, 0, kRequestTimeoutMs, nullptr)) return FX3_FW_FAILED;
   const uint64_t deadline = okc::platform::TickCountMs() + kEraseLimitMs;
-  for (;;) {
+  for (int polls = 1;; ++polls) {
     unsigned char busy = 0xFF;
     uint32_t moved = 0;
     if (!FirmwareTransfer(request, 0, index, true, &busy, 1, kRequestTimeoutMs, &moved) || moved != 1)
       return FX3_FW_FAILED;
     if (busy == 0) return FX3_FW_SUCCESS;
-    if (okc::platform::TickCountMs() >= deadline) return FX3_FW_FLASH_ERASE_FAILED;
+    if (polls >= kMinErasePolls && okc::platform::TickCountMs() >= deadline) return FX3_FW_FLASH_ERASE_FAILED;
     okc::platform::SleepMs(kErasePollMs);
   }
 }

@@ -48,7 +48,8 @@ std::vector<uint8_t> CompressHotBitmap(std::span<const uint8_t> bitmap) {
 }
 
 uint32_t HotMapStreamLength(std::span<const uint8_t> header) {
-  if (header.size() < kHotMapHeaderBytes || !std::equal(std::begin(kHotMapMagic), std::end(kHotMapMagic), header.begin()))
+  if (header.size() < kHotMapHeaderBytes ||
+      !std::equal(std::begin(kHotMapMagic), std::end(kHotMapMagic), header.begin()))
     return 0;
   return static_cast<uint32_t>(header[4]) << 24 | static_cast<uint32_t>(header[5]) << 16 |
          static_cast<uint32_t>(header[6]) << 8 | header[7];

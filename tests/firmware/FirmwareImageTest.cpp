@@ -48,7 +48,8 @@ TEST(Fx3ImageCheck, BrokenImagesGiveTheirCode) {
       {"without its checksum word", Bytes(sound.begin(), sound.end() - 4), FX3_FW_IMAGE_TOO_SHORT},
       // The first section claims 0x10000000 words: longer than the file, which is longer than a piece.
       {"lying section length", with([](Bytes& b) { b[7] = 0x10; }), FX3_FW_IMAGE_TOO_SHORT},
-      {"section longer than a short file", Bytes{'C', 'Y', 4, 0, 0x00, 0x02, 0, 0, 0, 0, 0, 0x40}, FX3_FW_PIECE_TOO_LONG},
+      {"section longer than a short file", Bytes{'C', 'Y', 4, 0, 0x00, 0x02, 0, 0, 0, 0, 0, 0x40},
+       FX3_FW_PIECE_TOO_LONG},
       {"one data byte changed", with([](Bytes& b) { b[100] ^= 1; }), FX3_FW_BAD_CHECKSUM},
       {"checksum changed", with([](Bytes& b) { b.back() ^= 0x80; }), FX3_FW_BAD_CHECKSUM},
       {"oversized", Fx3Builder::OfSize(core::kMaxFx3ImageBytes + 4), FX3_FW_IMAGE_TOO_LARGE},

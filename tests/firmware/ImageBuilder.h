@@ -93,7 +93,8 @@ struct C2Builder {
     C2Builder c;
     c.productId = productId;
     c.release = release;
-    for (uint16_t i = 0; i < 4; ++i) c.records.push_back({static_cast<uint16_t>(i * 1000), Pattern(1000, static_cast<uint8_t>(i))});
+    for (uint16_t i = 0; i < 4; ++i)
+      c.records.push_back({static_cast<uint16_t>(i * 1000), Pattern(1000, static_cast<uint8_t>(i))});
     c.records.push_back({4000, Pattern(313, 99)});
     return c;
   }

@@ -202,12 +202,14 @@ TEST_F(UpdateFw, MissingOrUnsoundImagesLeaveTheCameraOpenWithItsFirmware) {
     const char* message;
   };
   const Case cases[] = {
-      {"no image", [](const std::string&) {}, "was not found in"},
+      {"no image", [](const std::string&) {}, "okc-tavc.iic was not found (firmware folders searched: /"},
       {"image is a directory",
        [](const std::string& dir) { std::filesystem::create_directory(dir + "/" + core::kTavcFirmwareFile); },
        "is not a regular file"},
       {"image for another camera",
-       [](const std::string& dir) { WriteFile(dir + "/" + core::kTavcFirmwareFile, C2Builder::Of4346Bytes(0x6101).Build()); },
+       [](const std::string& dir) {
+         WriteFile(dir + "/" + core::kTavcFirmwareFile, C2Builder::Of4346Bytes(0x6101).Build());
+       },
        "is for device 6a5d:6101"},
       {"truncated image",
        [](const std::string& dir) {

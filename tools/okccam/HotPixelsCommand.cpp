@@ -55,7 +55,8 @@ int RunHotPixels(int argc, char** argv) {
     path.push_back('\0');
     EnableDarkSubtract(path.data());
     ok = okcSaveHotPixels();
-    if (ok) std::printf("stored %d hot pixels from %s in the camera's flash\n", okcGetHotPixelMapCount(), dark->c_str());
+    if (ok)
+      std::printf("stored %d hot pixels from %s in the camera's flash\n", okcGetHotPixelMapCount(), dark->c_str());
   } else if (action == "load") {
     ok = okcLoadHotPixels();
     if (ok) std::printf("the camera's flash holds %d hot pixels; %d are corrected in every frame\n",
