@@ -61,8 +61,10 @@ uint64_t LookAheadTimeoutMs(uint64_t timeoutMs) {
   return 2 * timeoutMs + kLookAheadExtraMs;
 }
 
-// Hot pixel correction (HandleHotPixels) is not built yet: this is where it runs.
-void CorrectHotPixels(CCameraBase& /*camera*/, uint8_t* /*frame*/, const FrameFormat& /*format*/) {}
+// Hot pixels of the camera's map and of its dark frame, from their same-colour neighbours.
+void CorrectHotPixels(CCameraBase& camera, uint8_t* frame, const FrameFormat& format) {
+  camera.HandleHotPixels(frame, format.SensorWidth(), format.SensorHeight(), format.sixteenBit);
+}
 // The date and time mark, drawn on the host's image of the delivered size.
 void DrawTimeMark(CCameraBase& camera, unsigned char* image, const FrameFormat& format, size_t imageBytes) {
   camera.AddTimeMark(image, imageBytes, format.width, format.height, format.type);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/FirmwareImage.h"
 #include "core/ModelInfo.h"
 #include "models/TavCapture.h"
 #include "models/TavcClock.h"
@@ -129,12 +130,11 @@ bool CCameraTAV::OpenCamera(int ordinal) {
   // The USB 3 models' first word is fixed.
   calibration70_ = usb3_ ? 1 : 0;
   calibration55_ = 0;
-  if (usb3_) return true;
+  if (usb3_) return LoadBootImageIfBootLoader(ordinal, okc::core::kUsb3BootFile);
   fwVersion = 0;
-  // Controllers below firmware version 3 should get their firmware renewed
-  // first; that reload is not done here, the camera runs the firmware it has.
   GetFirmwareVer(&fwVersion);
-  return true;
+  // Controllers below firmware version 3 get their firmware renewed first.
+  return ReloadFirmwareIfOlder(ordinal, 3, isColor ? okc::core::kTavcFirmwareFile : okc::core::kTavmFirmwareFile);
 }
 
 bool CCameraTAV::ReplayInitTable() {
@@ -157,6 +157,9 @@ bool CCameraTAV::InitCamera() {
   if (!opened) return false;
   bool ok = true;
   if (usb3_) {
+    // The camera keeps its hot-pixel map in its flash.
+    hpcEnabled = true;
+    hpcEnabled = LoadHPCTable();
     usb3Host = IsUSB3Host();
     if (usb3Host) fpsPercent = fpsPercentUsb3;
     GetFirmwareVer(&fwVersion);
@@ -204,6 +207,7 @@ bool CCameraTAV::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_TY
   startX = (maxWidth - width * bin) / 2;
   startY = (maxHeight - height * bin) / 2;
   if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  if (hpcEnabled) AdjustHPCTable(hotPixelMapFull.get(), hotPixelMapRegion.get());
   SetOutput16Bits(type == IMAGE_16BIT || type == IMAGE_16BIT_ALT);
   if (!longExposure) return Cam_SetResolution();
   // A long exposure in progress is abandoned; the mode stays for the next one.
@@ -238,6 +242,7 @@ bool CCameraTAV::SetStartPos(int x, int y) {
   startY = PlaceStart(y, static_cast<int64_t>(bin) * height, maxHeight);
   startX = PlaceStart(x, static_cast<int64_t>(bin) * width, maxWidth);
   if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  if (hpcEnabled) AdjustHPCTable(hotPixelMapFull.get(), hotPixelMapRegion.get());
   // The USB 3 controller takes a new window while it streams.
   const bool pause = capturing && !usb3_;
   if (pause) SendCMD(kStreamOff);
@@ -545,6 +550,23 @@ float CCameraTAV::GetSensorTemp() {
   const float celsius = okc::models::TavcTemperature(calibration70_, calibration55_, reading);
   lastTemperature_ = celsius;
   return celsius;
+}
+
+// ---- hot pixels ----
+
+bool CCameraTAV::SetHotPixelCorrection(bool on) {
+  std::lock_guard lock(SensorLock());
+  hpcEnabled = on;
+  if (!on) {
+    const size_t n = static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
+    for (std::unique_ptr<uint32_t[]>* table : {&hotPixelMapFull, &hotPixelMapRegion, &hotPixelList})
+      if (*table) std::fill_n(table->get(), n, 0u);
+    hotPixelCount = 0;
+    return false;
+  }
+  if (LoadHPCTable()) return true;
+  hpcEnabled = false;
+  return false;
 }
 
 // ---- capture ----

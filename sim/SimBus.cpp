@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "okccamera/Clock.h"
 #include "sim/SimCameraImpl.h"
 #include "sim/SimDeviceLink.h"
 
@@ -36,7 +37,7 @@ class SimBusImpl final : public SimBus {
     std::lock_guard lock(mutex_);
     std::vector<std::shared_ptr<SimCamera>> out;
     for (const auto& c : cameras_) {
-      if (!c->Unplugged()) out.push_back(c);
+      if (c->Listed()) out.push_back(c);
     }
     return out;
   }
@@ -44,6 +45,29 @@ class SimBusImpl final : public SimBus {
   int CountDevices(const usb::UsbDeviceClass& deviceClass) override {
     std::lock_guard lock(mutex_);
     return static_cast<int>(std::min<size_t>(Members(deviceClass).size(), kMaxDevicesPerClass));
+  }
+
+  // Sleeps (platform clock) until the devices away re-enumerating are back, or the time is up.
+  bool WaitForDevices(const usb::UsbDeviceClass& deviceClass, int count, uint32_t timeoutMs) override {
+    constexpr uint64_t kPollMs = 20;  // a test may attach a device meanwhile
+    const uint64_t deadline = platform::TickCountMs() + timeoutMs;
+    for (;;) {
+      uint64_t nextBack = 0;
+      {
+        std::lock_guard lock(mutex_);
+        if (static_cast<int>(Members(deviceClass).size()) >= count) return true;
+        for (const auto& c : cameras_) {
+          const uint64_t back = c->BackOnBusAtMs();
+          if (c->Options().classProductId == deviceClass.productId && back > 0 && (nextBack == 0 || back < nextBack))
+            nextBack = back;
+        }
+      }
+      const uint64_t now = platform::TickCountMs();
+      if (now >= deadline) return false;
+      uint64_t wake = std::min(deadline, now + kPollMs);
+      if (nextBack > now) wake = std::min(wake, nextBack);
+      platform::SleepMs(std::max<uint64_t>(wake - now, 1));
+    }
   }
 
   std::unique_ptr<usb::DeviceLink> Open(const usb::UsbDeviceClass& deviceClass, int n, uint32_t* error) override {
@@ -78,7 +102,7 @@ class SimBusImpl final : public SimBus {
     std::vector<std::shared_ptr<SimCameraImpl>> out;
     if (deviceClass.vendorId != usb::kCameraVendorId) return out;
     for (const auto& c : cameras_) {
-      if (c->Options().classProductId == deviceClass.productId && !c->Unplugged()) out.push_back(c);
+      if (c->Options().classProductId == deviceClass.productId && c->Listed()) out.push_back(c);
     }
     return out;
   }

@@ -14,6 +14,8 @@ namespace {
 
 // Keeps the log bounded on long captures; the oldest entries go first.
 constexpr size_t kMaxLoggedRequests = 50000;
+// The corrupt-write fault leaves a flash byte unprogrammed rather than wrong.
+constexpr uint8_t kFlashProgramRequest = 0xC2;
 // No memory of the controller is larger than the flash.
 constexpr size_t kLargestMemory = NorFlash::kSize;
 
@@ -146,6 +148,46 @@ void SimCameraImpl::WriteFlash(uint32_t address, const std::vector<uint8_t>& byt
   flash_.Overwrite(address, bytes.data(), bytes.size());
 }
 
+void SimCameraImpl::WriteEeprom(uint16_t deviceSelect, uint32_t address, const std::vector<uint8_t>& bytes) {
+  std::lock_guard lock(mutex_);
+  eeprom_.Write(deviceSelect, address, bytes.data(), bytes.size());
+}
+
+bool SimCameraImpl::ProcessorHeld() const {
+  std::lock_guard lock(mutex_);
+  return processorHeld_;
+}
+
+bool SimCameraImpl::EepromLoaderRunning() const {
+  std::lock_guard lock(mutex_);
+  return loaderRunning_;
+}
+
+uint8_t SimCameraImpl::FirmwareVersion() const {
+  std::lock_guard lock(mutex_);
+  return firmwareVersion_;
+}
+
+int SimCameraImpl::Reenumerations() const {
+  std::lock_guard lock(mutex_);
+  return reenumerations_;
+}
+
+uint64_t SimCameraImpl::Enumeration() const {
+  std::lock_guard lock(mutex_);
+  return enumeration_;
+}
+
+bool SimCameraImpl::Listed() const {
+  std::lock_guard lock(mutex_);
+  return !unplugged_ && platform::TickCountMs() >= backOnBusAtMs_;
+}
+
+uint64_t SimCameraImpl::BackOnBusAtMs() const {
+  std::lock_guard lock(mutex_);
+  return unplugged_ ? 0 : backOnBusAtMs_;
+}
+
 // --- request log ---
 
 void SimCameraImpl::Log(LoggedRequest entry) {
@@ -226,8 +268,29 @@ void SimCameraImpl::SetStallRequest(std::optional<uint8_t> code) {
   stallCode_ = code;
 }
 
+void SimCameraImpl::CorruptNextWrites(uint8_t code, int count) {
+  std::lock_guard lock(mutex_);
+  corruptCode_ = code;
+  corruptCount_ = count;
+}
+
+void SimCameraImpl::UnplugAtRequest(uint8_t code, int nth) {
+  std::lock_guard lock(mutex_);
+  unplugCode_ = code;
+  unplugCountdown_ = nth;
+}
+
+void SimCameraImpl::SetEraseBusyPolls(int polls) {
+  std::lock_guard lock(mutex_);
+  eraseBusyPolls_ = polls;
+}
+
 void SimCameraImpl::Unplug() {
   std::lock_guard lock(mutex_);
+  UnplugLocked();
+}
+
+void SimCameraImpl::UnplugLocked() {
   if (unplugged_) return;
   unplugged_ = true;
   streamer_.Stop();
@@ -295,6 +358,22 @@ std::unique_ptr<usb::PendingIo> SimCameraImpl::SubmitControl(uint64_t linkId, ui
     held.linkId = linkId;
     unansweredControls_.push_back(std::move(held));
     return io;
+  }
+
+  if (unplugCode_ == r.request && --unplugCountdown_ <= 0) {
+    unplugCode_.reset();
+    Log(std::move(entry));
+    UnplugLocked();
+    CompleteFailed(*state, record, usb::kErrNoDevice);
+    return io;
+  }
+  // What the memory stores differs from what was sent; the log keeps what was sent.
+  std::vector<uint8_t> corrupted;
+  if (!entry.in && length > 0 && corruptCode_ == r.request && corruptCount_ > 0) {
+    --corruptCount_;
+    corrupted.assign(data, data + length);
+    corrupted[0] = r.request == kFlashProgramRequest ? 0xFF : static_cast<uint8_t>(corrupted[0] ^ 0xFF);
+    data = corrupted.data();
   }
 
   const Reply reply = stallCode_ == r.request ? std::nullopt : Dispatch(r, data, length);
@@ -378,6 +457,8 @@ bool SimCameraImpl::CyclePort() {
   std::lock_guard lock(mutex_);
   if (unplugged_) return false;
   ++portCycles_;
+  // The device re-enumerates at once, still running its firmware; links opened before are stale.
+  Reenumerate(0);
   return true;
 }
 

@@ -56,6 +56,14 @@ class SimCameraImpl final : public SimCamera,
   std::vector<uint8_t> ReadEeprom(uint16_t deviceSelect, uint32_t address, size_t length) const override;
   std::vector<uint8_t> ReadFlash(uint32_t address, size_t length) const override;
   void WriteFlash(uint32_t address, const std::vector<uint8_t>& bytes) override;
+  void WriteEeprom(uint16_t deviceSelect, uint32_t address, const std::vector<uint8_t>& bytes) override;
+  bool ProcessorHeld() const override;
+  bool EepromLoaderRunning() const override;
+  uint8_t FirmwareVersion() const override;
+  int Reenumerations() const override;
+  void CorruptNextWrites(uint8_t code, int count) override;
+  void UnplugAtRequest(uint8_t code, int nth) override;
+  void SetEraseBusyPolls(int polls) override;
   std::vector<LoggedRequest> Requests() const override;
   std::vector<LoggedRequest> VendorRequests(std::optional<uint8_t> code = std::nullopt) const override;
   void ClearRequests() override;
@@ -102,6 +110,12 @@ class SimCameraImpl final : public SimCamera,
   bool CyclePort();
   uint32_t LinkSpeed() const;
   int PlugNumber() const { return plugNumber_; }
+  // Links belong to one enumeration of the device; a re-enumeration makes older links stale.
+  uint64_t Enumeration() const;
+  // On the bus now: not unplugged and not away re-enumerating.
+  bool Listed() const;
+  // The platform-clock time the device is back on the bus (0: it is not away).
+  uint64_t BackOnBusAtMs() const;
 
   void Forget(const IoCompletion* io) override;
 
@@ -117,6 +131,14 @@ class SimCameraImpl final : public SimCamera,
   Reply VendorRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
   Reply GuideRequest(const usb::RequestRecord& r);
   Reply MemoryRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
+  // The USB 2 controller's A0 (RAM and CPU control) and its EEPROM loader's A9 (SimBootPath.cpp).
+  Reply Usb2RamRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
+  Reply EepromLoaderRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
+  // The processor was let run: the firmware in RAM restarts, or the loader runs.
+  void StartProcessor();
+  // Drops off the bus and comes back after offBusMs: older links go stale, the stream stops.
+  void Reenumerate(uint64_t offBusMs);
+  void UnplugLocked();
 
   void Log(LoggedRequest entry);
   // Something happened that a waiting test may care about.
@@ -152,6 +174,18 @@ class SimCameraImpl final : public SimCamera,
   uint64_t frameSizeMismatches_ = 0;
   std::vector<GuidePulse> guidePulses_;
   ControllerRam ram_;
+  ControllerRam usb2Ram_ = ControllerRam::Usb2Controller();
+  bool processorHeld_ = false;
+  bool loaderRunning_ = false;
+  uint64_t enumeration_ = 0;
+  uint64_t backOnBusAtMs_ = 0;
+  int reenumerations_ = 0;
+  std::optional<uint8_t> corruptCode_;
+  int corruptCount_ = 0;
+  std::optional<uint8_t> unplugCode_;
+  int unplugCountdown_ = 0;
+  int eraseBusyPolls_ = 2;
+  int erasePollsLeft_ = 0;
   EepromBank eeprom_;
   NorFlash flash_;
   SimSensor sensor_;

@@ -64,6 +64,10 @@ SimCameraImpl::Reply SimCameraImpl::Dispatch(const usb::RequestRecord& r, uint8_
   if (r.Type() == kTypeStandard) return StandardRequest(r, data, length);
   if (r.Type() != kTypeVendor) return kStall;
   if (bootLoader_) return BootLoaderRequest(r, data, length);
+  // The USB 2 controller's silicon answers A0 whatever runs, even a held processor.
+  if (!IsUsb3Model(options_.model) && r.request == kMemoryAccess) return Usb2RamRequest(r, data, length);
+  if (processorHeld_) return kStall;
+  if (loaderRunning_) return EepromLoaderRequest(r, data, length);
   return VendorRequest(r, data, length);
 }
 
@@ -79,7 +83,8 @@ SimCameraImpl::Reply SimCameraImpl::StandardRequest(const usb::RequestRecord& r,
 }
 
 SimCameraImpl::Reply SimCameraImpl::BootLoaderRequest(const usb::RequestRecord& r, uint8_t* data, size_t length) {
-  if (r.request != kMemoryAccess) return kStall;
+  // The boot loader also reaches the I2C EEPROMs and the SPI flash.
+  if (r.request != kMemoryAccess) return MemoryRequest(r, data, length);
   const uint32_t address = static_cast<uint32_t>(r.index) << 16 | r.value;
   if (r.IsIn()) return ram_.Read(address, data, length) ? Reply(length) : kStall;
   if (length == 0) {
@@ -162,7 +167,7 @@ SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, u
     case kFlashErase:
       return MemoryRequest(r, data, length);
     default:
-      return kStall;  // includes A0: the camera firmware has no boot-loader memory access
+      return kStall;  // includes A0 on the USB 3 models: their camera firmware has no boot-loader memory access
   }
 }
 
@@ -198,8 +203,14 @@ SimCameraImpl::Reply SimCameraImpl::MemoryRequest(const usb::RequestRecord& r, u
       return flash_.Read(static_cast<uint32_t>(r.index) * 256, data, length) ? Reply(length) : kStall;
     case kFlashErase:
       if (r.index >= NorFlash::kSize / NorFlash::kSectorSize) return kStall;
-      if (in) return Answer(data, length, {0});  // the erase is done at once: idle
+      if (in) {
+        // Busy (1) for a few polls after an erase starts, then idle (0); a negative count never ends.
+        if (erasePollsLeft_ == 0) return Answer(data, length, {0});
+        if (erasePollsLeft_ > 0) --erasePollsLeft_;
+        return Answer(data, length, {1});
+      }
       if (r.value != 1 || !flash_.EraseSector(r.index)) return kStall;
+      erasePollsLeft_ = eraseBusyPolls_;
       return length;
     default:
       return kStall;

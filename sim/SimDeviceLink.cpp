@@ -16,16 +16,21 @@ uint64_t NextLinkId() {
 
 }  // namespace
 
-SimDeviceLink::SimDeviceLink(std::shared_ptr<SimCameraImpl> camera) : camera_(std::move(camera)), id_(NextLinkId()) {}
+SimDeviceLink::SimDeviceLink(std::shared_ptr<SimCameraImpl> camera)
+    : camera_(std::move(camera)), id_(NextLinkId()), enumeration_(camera_->Enumeration()) {}
+
+bool SimDeviceLink::Stale() const { return camera_->Enumeration() != enumeration_; }
 
 SimDeviceLink::~SimDeviceLink() { camera_->AbortLink(id_); }
 
 std::unique_ptr<usb::PendingIo> SimDeviceLink::SubmitControl(uint8_t* record, size_t recordLength) {
+  if (Stale()) return FailedIo(record, usb::kErrNoDevice);
   return camera_->SubmitControl(id_, record, recordLength);
 }
 
 std::unique_ptr<usb::PendingIo> SimDeviceLink::SubmitDirect(uint8_t* record, uint8_t* buffer, size_t length) {
   if (!record) return FailedIo(nullptr, usb::kErrGenFailure);
+  if (Stale()) return FailedIo(record, usb::kErrNoDevice);
   if (usb::RequestRecord::Decode(record).endpointAddress != kBulkInEndpoint) {
     return FailedIo(record, usb::kErrGenFailure);  // no such endpoint on the device
   }
@@ -34,6 +39,7 @@ std::unique_ptr<usb::PendingIo> SimDeviceLink::SubmitDirect(uint8_t* record, uin
 
 std::unique_ptr<usb::PendingIo> SimDeviceLink::SubmitBuffered(uint8_t* record, size_t recordLength) {
   if (!record || recordLength < usb::kRecordSize) return FailedIo(nullptr, usb::kErrGenFailure);
+  if (Stale()) return FailedIo(record, usb::kErrNoDevice);
   if (usb::RequestRecord::Decode(record).endpointAddress != kBulkInEndpoint) {
     return FailedIo(record, usb::kErrGenFailure);
   }
@@ -42,17 +48,17 @@ std::unique_ptr<usb::PendingIo> SimDeviceLink::SubmitBuffered(uint8_t* record, s
                              static_cast<uint32_t>(usb::kRecordSize));
 }
 
-bool SimDeviceLink::AbortPipe(uint8_t endpointAddress) { return camera_->AbortPipe(endpointAddress); }
+bool SimDeviceLink::AbortPipe(uint8_t endpointAddress) { return !Stale() && camera_->AbortPipe(endpointAddress); }
 
-bool SimDeviceLink::ResetPipe(uint8_t endpointAddress) { return camera_->ResetPipe(endpointAddress); }
+bool SimDeviceLink::ResetPipe(uint8_t endpointAddress) { return !Stale() && camera_->ResetPipe(endpointAddress); }
 
 bool SimDeviceLink::SetTransferSize(uint8_t endpointAddress, uint32_t bytes) {
-  return camera_->SetTransferSize(endpointAddress, bytes);
+  return !Stale() && camera_->SetTransferSize(endpointAddress, bytes);
 }
 
-bool SimDeviceLink::ResetPort() { return camera_->ResetPort(); }
+bool SimDeviceLink::ResetPort() { return !Stale() && camera_->ResetPort(); }
 
-bool SimDeviceLink::CyclePort() { return camera_->CyclePort(); }
+bool SimDeviceLink::CyclePort() { return !Stale() && camera_->CyclePort(); }
 
 uint32_t SimDeviceLink::LinkSpeed() { return camera_->LinkSpeed(); }
 

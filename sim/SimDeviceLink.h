@@ -32,8 +32,12 @@ class SimDeviceLink final : public usb::DeviceLink {
   std::string DevicePath() override;
 
  private:
+  // True once the device re-enumerated after this link was opened: the link reaches nothing any more.
+  bool Stale() const;
+
   std::shared_ptr<SimCameraImpl> camera_;
   const uint64_t id_;
+  const uint64_t enumeration_;
 };
 
 }  // namespace okc::sim

@@ -7,6 +7,12 @@ namespace okc::sim {
 
 // --- ControllerRam ---
 
+ControllerRam ControllerRam::Usb2Controller() {
+  ControllerRam ram;
+  ram.regions_ = {{0x0000, 16 * 1024, {}}, {0xE000, 512, {}}};
+  return ram;
+}
+
 ControllerRam::Region* ControllerRam::Find(uint32_t address, size_t length) {
   return const_cast<Region*>(static_cast<const ControllerRam*>(this)->Find(address, length));
 }

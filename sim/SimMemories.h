@@ -11,10 +11,15 @@
 
 namespace okc::sim {
 
-// Controller RAM as the FX3 boot loader sees it: instruction TCM at 0, data TCM
-// at 0x10000000, system RAM at 0x40000000. Unwritten bytes read as 0.
+// Controller RAM. The FX3 boot loader sees instruction TCM at 0, data TCM at
+// 0x10000000 and system RAM at 0x40000000 (the default); the USB 2 controller
+// its 16 KiB of program and data RAM at 0 and 512 bytes of scratch RAM at
+// 0xE000. Unwritten bytes read as 0.
 class ControllerRam {
  public:
+  ControllerRam() = default;
+  static ControllerRam Usb2Controller();
+
   bool Write(uint32_t address, const uint8_t* data, size_t length);
   bool Read(uint32_t address, uint8_t* out, size_t length) const;
 
@@ -27,11 +32,11 @@ class ControllerRam {
   Region* Find(uint32_t address, size_t length);
   const Region* Find(uint32_t address, size_t length) const;
 
-  std::array<Region, 3> regions_{{
+  std::vector<Region> regions_{
       {0x00000000, 16 * 1024, {}},
       {0x10000000, 8 * 1024, {}},
       {0x40000000, 512 * 1024, {}},
-  }};
+  };
 };
 
 // Eight 64 KiB I2C EEPROMs, chosen by their device select 0 to 7; erased = 0xFF.

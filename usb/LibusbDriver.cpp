@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "usb/LibusbLink.h"
@@ -201,6 +203,49 @@ std::unique_ptr<DeviceLink> LibusbDriver::Open(const UsbDeviceClass& deviceClass
   *error = kErrNone;
   return std::make_unique<LibusbLink>(context_, handle, rc == LIBUSB_SUCCESS, detached, PathOf(list.LocationAt(n)),
                                       EndpointTypes(device));
+}
+
+}  // namespace okc::usb
+
+namespace okc::usb {
+
+namespace {
+
+// Its only job is to be an event: handling it ends the wait for events early.
+int LIBUSB_CALL NoteArrival(libusb_context*, libusb_device*, libusb_hotplug_event, void*) {
+  return 0;  // stay registered
+}
+
+}  // namespace
+
+bool LibusbDriver::WaitForDevices(const UsbDeviceClass& deviceClass, int count, uint32_t timeoutMs) {
+  libusb_context* context = context_->Get();
+  if (!context) return count <= 0;  // no USB on this machine: nothing will come
+  // Device time, not the platform clock: the bus takes as long as it takes.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  libusb_hotplug_callback_handle callback = 0;
+  const bool hotplug = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
+                       libusb_hotplug_register_callback(context, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED,
+                                                        LIBUSB_HOTPLUG_NO_FLAGS, deviceClass.vendorId,
+                                                        deviceClass.productId, LIBUSB_HOTPLUG_MATCH_ANY,
+                                                        NoteArrival, nullptr, &callback) == LIBUSB_SUCCESS;
+  bool found = false;
+  for (;;) {
+    if (CountDevices(deviceClass) >= count) {
+      found = true;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    if (hotplug) {
+      // Wakes on an arrival; a late count still re-checks after the slice.
+      timeval slice{0, 100000};
+      libusb_handle_events_timeout_completed(context, &slice, nullptr);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  if (hotplug) libusb_hotplug_deregister_callback(context, callback);
+  return found;
 }
 
 }  // namespace okc::usb

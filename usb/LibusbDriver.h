@@ -49,6 +49,8 @@ class LibusbDriver final : public UsbDriver {
   LibusbDriver();
   int CountDevices(const UsbDeviceClass& deviceClass) override;
   std::unique_ptr<DeviceLink> Open(const UsbDeviceClass& deviceClass, int n, uint32_t* error) override;
+  // Wakes on hot-plug arrivals where libusb offers them, else polls.
+  bool WaitForDevices(const UsbDeviceClass& deviceClass, int count, uint32_t timeoutMs) override;
 
  private:
   std::shared_ptr<LibusbContext> context_;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -119,6 +120,76 @@ class CCameraBase {
   bool EnsureDarkTables();
   // The hot-pixel maps and list.
   bool EnsureHotPixelTables();
+
+  // ---- firmware ----
+  // Rewrites the boot EEPROM of a USB 2 controller with a 0xC2 image through the
+  // EEPROM loader program (found in the firmware folder), then restarts the
+  // controller with the image; the device re-enumerates and must be reopened.
+  bool UpdateFW(const unsigned char* image, long size);
+  // The same with the loader program given (it runs from the controller's RAM).
+  bool UpdateFW(const unsigned char* image, long size, const unsigned char* loader, long loaderSize);
+  // FX3 boot image file to RAM, I2C EEPROM or SPI flash. Every image is checked whole first.
+  FX3_FWDWNLOAD_ERROR_CODE DownloadFw(const char* path, FX3_FWDWNLOAD_MEDIA_TYPE media);
+  FX3_FWDWNLOAD_ERROR_CODE DownloadFwToRam(const unsigned char* image, unsigned int size, unsigned char request);
+  FX3_FWDWNLOAD_ERROR_CODE DownloadBuftoI2CE2PROM(const unsigned char* image, unsigned int size,
+                                                  unsigned char request);
+  FX3_FWDWNLOAD_ERROR_CODE DownloadBuftoSPIFLASH(const unsigned char* image, unsigned int size,
+                                                 unsigned char request);
+  bool IsBootLoaderRunning();
+  // Starts the erase of a 64 KiB flash sector and polls until it is done (7 when it never is).
+  FX3_FWDWNLOAD_ERROR_CODE EraseSectorOfSPIFlash(unsigned int sector, unsigned char request);
+  // Flash program (0xC2) and read (0xC3) of at most 2048 bytes at a multiple of 256.
+  bool WriteToSPIFlash(const unsigned char* data, unsigned int length, unsigned int address, unsigned char request);
+  bool ReadFromSPIFlash(unsigned char* data, unsigned int length, unsigned int address, unsigned char request);
+  // OpenCamera's firmware reload: when the firmware version read is below
+  // `minimumVersion`, writes the model's image `imageName` from the firmware
+  // folder with UpdateFW, cycles the port, waits for the device to come back and
+  // reopens the ordinal-th device of the model (twice at most). True when the
+  // camera is open afterwards; a missing or unsound image leaves the camera
+  // open with the firmware it has (with one message on standard error).
+  bool ReloadFirmwareIfOlder(int ordinal, unsigned char minimumVersion, const char* imageName);
+  // OpenCamera of the USB 3 models: when the controller answers as its boot
+  // loader, loads the FX3 boot image `imageName` from the firmware folder into
+  // its RAM and reopens the ordinal-th device of the model once it runs. True
+  // when the camera is open with its firmware; a missing or unsound image
+  // closes the camera with one message on standard error.
+  bool LoadBootImageIfBootLoader(int ordinal, const char* imageName);
+  // Called during downloads with the bytes done and the bytes in all (may be empty).
+  std::function<void(uint32_t done, uint32_t total)> firmwareProgress;
+
+ private:
+  bool DownloadBufferToDevice(unsigned int address, unsigned short length, const unsigned char* data,
+                              unsigned char request);
+  bool UploadBufferFromDevice(unsigned int address, unsigned short length, unsigned char* data,
+                              unsigned char request);
+  bool SetProgramEntry(unsigned char request, unsigned int address);
+  // After the controller restarted: a new device object for the ordinal-th
+  // device of the model, twice at most.
+  bool ReopenAfterRestart(int ordinal);
+  // A vendor request that also reports the bytes its data stage moved.
+  bool FirmwareTransfer(unsigned char code, unsigned short value, unsigned short index, bool in, unsigned char* data,
+                        uint32_t length, uint32_t timeoutMs, uint32_t* moved);
+  void ReportProgress(uint32_t done, uint32_t total);
+
+ public:
+  // ---- hot pixels ----
+  // Crops a full-sensor hot-pixel map (src) to the current region (dst) and
+  // rebuilds the hot-pixel list from the region map.
+  void AdjustHPCTable(const uint32_t* src, uint32_t* dst);
+  // Stores the dark frame's hot pixels as the camera's hot-pixel map in its SPI flash.
+  bool SaveHPCTable();
+  // Reads the map from flash; a missing or corrupt map leaves the maps as they were.
+  bool LoadHPCTable();
+  // Empties the maps and stores an empty map in flash.
+  bool ClearHPCTable();
+  // Corrects the hot pixels of a working frame of sensorWidth x sensorHeight
+  // samples (8-bit, or native 16-bit) from their same-colour neighbours: the
+  // map's pixels while hpcEnabled, the dark frame's while useDark.
+  void HandleHotPixels(uint8_t* frame, int sensorWidth, int sensorHeight, bool sixteenBit);
+  // Pixels corrected in every frame at the present settings.
+  int HotPixelsCorrectedPerFrame() const;
+  // Hot pixels in the full-sensor map.
+  int HotPixelsInMap() const;
 
   // ---- image stages ----
   void SoftMisc(unsigned char* frame);

@@ -82,6 +82,11 @@ class CCameraTAV : public CCameraBase {
   int BandwidthBase() const;
 
  protected:
+  // The USB 3 models' SetHPCStates: on loads the hot-pixel map from the
+  // camera's flash (false, and off again, when that fails); off empties the
+  // maps in memory and reports false.
+  bool SetHotPixelCorrection(bool on);
+
   // `dataPathValue`: what the model writes to 0x306E after each window change;
   // `usb3`: the camera has the USB 3 controller.
   CCameraTAV(okc::core::ModelId model, uint16_t dataPathValue, bool usb3, void* windowHandle);

@@ -7,4 +7,8 @@ class CCameraTAVC_U : public CCameraTAV {
  public:
   explicit CCameraTAVC_U(void* windowHandle = nullptr);
   ~CCameraTAVC_U() override;
+
+  // Hot-pixel correction from the map in the camera's flash.
+  bool SetHPCStates(bool on) { return SetHotPixelCorrection(on); }
+  bool IsHPCEnable() const { return hpcEnabled; }
 };

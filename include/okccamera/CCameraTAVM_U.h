@@ -7,4 +7,8 @@ class CCameraTAVM_U : public CCameraTAV {
  public:
   explicit CCameraTAVM_U(void* windowHandle = nullptr);
   ~CCameraTAVM_U() override;
+
+  // Hot-pixel correction from the map in the camera's flash.
+  bool SetHPCStates(bool on) { return SetHotPixelCorrection(on); }
+  bool IsHPCEnable() const { return hpcEnabled; }
 };

@@ -21,4 +21,6 @@ enum FX3_FWDWNLOAD_ERROR_CODE : int {
   FX3_FW_FLASH_ERASE_FAILED = 7,     // a flash sector erase failed
   FX3_FW_PIECE_TOO_LONG = 8,         // a piece of a section is longer than the whole image
   FX3_FW_BAD_EEPROM_SIZE = 9,        // the image's I2C EEPROM size code is 0 or 1
+  FX3_FW_IMAGE_TOO_LARGE = 10,       // the image does not fit the boot medium (or a boot image at all)
+  FX3_FW_BAD_CHECKSUM = 11,          // the checksum word differs from the sum of the section data
 };

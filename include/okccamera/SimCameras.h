@@ -158,6 +158,29 @@ class SimCamera {
   virtual std::vector<uint8_t> ReadEeprom(uint16_t deviceSelect, uint32_t address, size_t length) const = 0;
   virtual std::vector<uint8_t> ReadFlash(uint32_t address, size_t length) const = 0;
   virtual void WriteFlash(uint32_t address, const std::vector<uint8_t>& bytes) = 0;
+  // Stores bytes in an EEPROM as they are (test set-up).
+  virtual void WriteEeprom(uint16_t deviceSelect, uint32_t address, const std::vector<uint8_t>& bytes) = 0;
+
+  // --- the USB 2 controller's own boot path (every model but TAVC-U and TAVM-U) ---
+  // Its silicon answers A0 in any mode (index 0, address in value): RAM at
+  // 0x0000 (16 KiB) and 0xE000 (512 bytes), and the CPU control register
+  // 0xE600: 1 holds the processor, so the camera firmware answers nothing
+  // else; 0 starts what RAM holds. The simulator runs no program code: when RAM
+  // holds every record of the 0xC2 image in the boot EEPROM, that firmware
+  // starts and the device re-enumerates with the version the image carries
+  // (the high byte of its device release); any other program is taken for the
+  // EEPROM loader, which answers A9 with the boot EEPROM (OUT writes at the
+  // byte address in value, IN reads; at most 4096 bytes) until the processor
+  // is held again. In camera firmware A9 starts streaming, as always.
+  static constexpr uint16_t kBootEepromSelect = 1;  // the boot EEPROM among the I2C EEPROMs
+  virtual bool ProcessorHeld() const = 0;
+  virtual bool EepromLoaderRunning() const = 0;
+  virtual uint8_t FirmwareVersion() const = 0;
+  // Times the device left the bus and came back (firmware restarts, port
+  // cycles). Each ends every link opened before it; a firmware restart keeps
+  // the device off the bus for kRestartOffBusMs of the platform clock.
+  static constexpr uint64_t kRestartOffBusMs = 1500;
+  virtual int Reenumerations() const = 0;
 
   // --- request log ---
   virtual std::vector<LoggedRequest> Requests() const = 0;
@@ -235,6 +258,13 @@ class SimCamera {
   virtual void SetControlNoAnswer(bool on) = 0;
   // Control requests with this code are stalled (fail) instead of answered.
   virtual void SetStallRequest(std::optional<uint8_t> code) = 0;
+  // The next `count` writes with this request code store their first byte
+  // wrong (flash: leave it unprogrammed), so reading them back shows a difference.
+  virtual void CorruptNextWrites(uint8_t code, int count) = 0;
+  // The device vanishes (Unplug) when the nth further request with this code arrives; that request fails.
+  virtual void UnplugAtRequest(uint8_t code, int nth) = 0;
+  // A flash erase stays busy for this many status polls (2 at attach); negative: it never ends.
+  virtual void SetEraseBusyPolls(int polls) = 0;
   // The device vanishes: pending transfers fail, new ones fail, it leaves the bus listing.
   virtual void Unplug() = 0;
   virtual bool Unplugged() const = 0;

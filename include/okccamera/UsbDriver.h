@@ -116,6 +116,11 @@ class UsbDriver {
   virtual int CountDevices(const UsbDeviceClass& deviceClass) = 0;
   // Opens device number n (0-based) of the class; null on failure with *error set.
   virtual std::unique_ptr<DeviceLink> Open(const UsbDeviceClass& deviceClass, int n, uint32_t* error) = 0;
+  // Waits at most timeoutMs until at least `count` devices of the class are
+  // attached: a device that restarts its firmware or has its port cycled
+  // leaves the bus and comes back a little later. True once they are there.
+  // This default polls CountDevices on the platform clock.
+  virtual bool WaitForDevices(const UsbDeviceClass& deviceClass, int count, uint32_t timeoutMs);
 };
 
 // The backend used by every CUsbDevice created from now on. Until a host

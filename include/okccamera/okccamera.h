@@ -80,6 +80,37 @@ void DisableDarkSubtract(void);
 int okcUseSimulatedCameras(const char* models);
 void okcUseRealCameras(void);
 
+/* ---- firmware ----
+ * Firmware images are files. okcSetFirmwareFolder makes the library look for
+ * the images it needs (a camera's firmware renewed when it opens) in one folder;
+ * NULL or "" goes back to $XDG_DATA_HOME/okccamera/firmware (default
+ * ~/.local/share/okccamera/firmware), /usr/share/okccamera/firmware and
+ * /lib/firmware/okccamera, searched in that order.
+ * media: 1 controller RAM, 2 I2C EEPROM, 3 SPI flash. Results are the codes of
+ * FX3_FWDWNLOAD_ERROR_CODE (0 success); okcFirmwareResultText describes one.
+ * okcCheckFirmwareFile judges a boot image file for a medium without a camera;
+ * okcDownloadFirmware checks it again and writes it to the current camera,
+ * calling progress (may be NULL) with the bytes done and the bytes in all. */
+typedef void (*okcProgressCallback)(unsigned int done, unsigned int total, void* user);
+void okcSetFirmwareFolder(const char* path);
+int okcCheckFirmwareFile(const char* path, int media);
+int okcDownloadFirmware(const char* path, int media, okcProgressCallback progress, void* user);
+const char* okcFirmwareResultText(int code);
+
+/* ---- hot pixels ----
+ * The camera keeps a hot-pixel map in its flash. okcSaveHotPixels stores the
+ * hot pixels of the current dark frame as that map, okcLoadHotPixels reads it
+ * back; both switch the map's correction on when they succeed. okcClearHotPixels
+ * switches it off and stores an empty map. okcGetHotPixelCount: pixels corrected
+ * in every frame now (the map's in the current region while its correction is
+ * on, plus the dark frame's while dark subtraction is on); okcGetHotPixelMapCount:
+ * pixels in the whole map. */
+bool okcSaveHotPixels(void);
+bool okcLoadHotPixels(void);
+bool okcClearHotPixels(void);
+int okcGetHotPixelCount(void);
+int okcGetHotPixelMapCount(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -81,12 +81,15 @@ TEST_F(SimBusListing, LinkSpeedFollowsModelAndHostAndPortRequestsReachTheDevice)
   EXPECT_EQ(VendorIn(Link(), 0xB4, 0, 0, 1).data, std::vector<uint8_t>{0});
 
   // Port and pipe requests reach the device; unknown endpoints are refused.
-  EXPECT_TRUE(Link().CyclePort());
-  EXPECT_EQ(Camera().PortCycles(), 1);
-  EXPECT_EQ(bus->CountDevices(ClassOf(Model::TAVM_U)), 1);  // a cycled device is still on the bus
   EXPECT_FALSE(Link().ResetPipe(0x01));
   EXPECT_FALSE(Link().SetTransferSize(0x81, 512));
   EXPECT_EQ(Camera().PipeResets(), 0);
+  EXPECT_TRUE(Link().CyclePort());
+  EXPECT_EQ(Camera().PortCycles(), 1);
+  EXPECT_EQ(bus->CountDevices(ClassOf(Model::TAVM_U)), 1);  // a cycled device is back on the bus at once
+  // The link of the old enumeration reaches nothing any more.
+  EXPECT_FALSE(VendorIn(Link(), 0xB4, 0, 0, 1).result.ok);
+  EXPECT_EQ(Camera().Reenumerations(), 1);
 }
 
 }  // namespace

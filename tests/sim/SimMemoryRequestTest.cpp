@@ -23,7 +23,10 @@ TEST_F(SimMemoryRequests, FlashProgramsLikeNorAndErasesBySector) {
   ASSERT_TRUE(VendorOut(Link(), 0xC4, 1, 3).result.ok);
   EXPECT_EQ(Camera().ReadFlash(0x40000, 1), std::vector<uint8_t>{0x00});
   ASSERT_TRUE(VendorOut(Link(), 0xC4, 1, 4).result.ok);
-  EXPECT_EQ(VendorIn(Link(), 0xC4, 0, 4, 1).data, std::vector<uint8_t>{0});  // idle
+  // Busy for two status polls, then idle.
+  EXPECT_EQ(VendorIn(Link(), 0xC4, 0, 4, 1).data, std::vector<uint8_t>{1});
+  EXPECT_EQ(VendorIn(Link(), 0xC4, 0, 4, 1).data, std::vector<uint8_t>{1});
+  EXPECT_EQ(VendorIn(Link(), 0xC4, 0, 4, 1).data, std::vector<uint8_t>{0});
   EXPECT_EQ(Camera().ReadFlash(0x40000, 4), std::vector<uint8_t>(4, 0xFF));
 
   // Nothing outside the 4 MiB (pages of 256 bytes, sectors 0 to 63), nor more than one piece.

@@ -97,7 +97,7 @@ TEST_F(SimVendorRequests, LogHoldsEveryRequestWithItsData) {
 
 TEST_F(SimVendorRequests, UnknownWrongDirectionAndChosenCodesStallChangingNothing) {
   for (const ControlReply& r : {VendorOut(Link(), 0xC9), VendorIn(Link(), 0xA6, 0, 0, 2), VendorOut(Link(), 0xA7),
-                                VendorIn(Link(), 0xA0, 0, 0, 1)}) {
+                                VendorIn(Link(), 0xA0, 0, 0x4000, 1)}) {  // A0: a 16-bit address space
     EXPECT_FALSE(r.result.ok);
     EXPECT_EQ(r.result.error, usb::kErrGenFailure);
     EXPECT_NE(r.usbdStatus, 0u);

@@ -6,6 +6,7 @@
 #include "api/CameraState.h"
 #include "okccamera/Clock.h"
 #include "okccamera/okccamera.h"
+#include "platform/FirmwareFolder.h"
 #include "platform/SettingsStore.h"
 
 namespace okc::test {
@@ -21,6 +22,9 @@ std::string SimEnvironment::MakeTempDir() {
 void SimEnvironment::SetUp() {
   settingsDir_ = MakeTempDir();
   okc::platform::SetSettingsDirectory(settingsDir_);
+  // No test reads firmware installed on the machine: the folder starts empty.
+  firmwareDir_ = MakeTempDir();
+  okc::platform::SetFirmwareFolder(firmwareDir_);
   bus = okc::sim::InstallSimulator();
   okc::api::cameraCount = 0;
 }
@@ -32,6 +36,7 @@ void SimEnvironment::TearDown() {
   bus.reset();
   okc::platform::UseClock(nullptr);
   okc::platform::SetSettingsDirectory("");
+  okc::platform::SetFirmwareFolder("");
   std::error_code ignored;
   for (const auto& dir : tempDirs_) std::filesystem::remove_all(dir, ignored);
 }

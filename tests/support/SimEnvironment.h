@@ -18,6 +18,8 @@ class SimEnvironment : public ::testing::Test {
 
   // Folder that stands in for the user's settings store during this test.
   const std::string& SettingsDir() const { return settingsDir_; }
+  // The firmware folder in force during this test (empty at the start).
+  const std::string& FirmwareDir() const { return firmwareDir_; }
   // A fresh temporary folder removed after the test.
   std::string MakeTempDir();
 
@@ -25,6 +27,7 @@ class SimEnvironment : public ::testing::Test {
 
  private:
   std::string settingsDir_;
+  std::string firmwareDir_;
   std::vector<std::string> tempDirs_;
 };
 

@@ -16,3 +16,11 @@ TEST(LibusbDriver, WithNoCameraReportsNoDevicesAndIsTheDefaultBackend) {
   EXPECT_EQ(device.lastError, okc::usb::kErrNoMoreItems);
   EXPECT_FALSE(device.VendorRequest(0xA0, 0, 0, nullptr, false));
 }
+
+TEST(LibusbDriver, WaitingForADeviceThatNeverComesEndsAtItsTimeout) {
+  okc::usb::UseDriver(nullptr);
+  okc::usb::UsbDeviceClass absent;
+  absent.productId = 0xFFFF;
+  EXPECT_TRUE(okc::usb::ActiveDriver().WaitForDevices(absent, 0, 0));
+  EXPECT_FALSE(okc::usb::ActiveDriver().WaitForDevices(absent, 1, 150));
+}

@@ -101,7 +101,7 @@ int RunCapture(int argc, char** argv) {
   std::string error;
   if (!options.Parse(argc, argv,
                      {"sim", "camera", "frames", "exposure-us", "gain", "bin", "format", "roi", "out", "file-format",
-                      "target-brightness"},
+                      "target-brightness", "firmware-dir"},
                      &error, {"auto-exposure", "auto-gain", "auto-wb", "timestamp"}))
     return Fail(error);
   long long frames = 1, exposureUs = -1, gain = -1, bin = 1, target = -1;

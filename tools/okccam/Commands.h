@@ -7,7 +7,7 @@
 
 namespace okccam {
 
-// Applies --sim when given; false with a message when a model name is unknown.
+// Applies --sim and --firmware-dir when given; false with a message when a model name is unknown.
 bool SelectCameras(const Options& options, std::string* error);
 // Prints "okccam: message" to standard error and returns the exit code for errors.
 int Fail(const std::string& message);
@@ -16,5 +16,7 @@ int RunList(int argc, char** argv);
 int RunInfo(int argc, char** argv);
 int RunCapture(int argc, char** argv);
 int RunGuide(int argc, char** argv);
+int RunFirmware(int argc, char** argv);
+int RunHotPixels(int argc, char** argv);
 
 }  // namespace okccam

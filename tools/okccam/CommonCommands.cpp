@@ -11,6 +11,7 @@ int Fail(const std::string& message) {
 }
 
 bool SelectCameras(const Options& options, std::string* error) {
+  if (auto folder = options.Get("firmware-dir")) okcSetFirmwareFolder(folder->c_str());
   auto sim = options.Get("sim");
   if (!sim) return true;
   if (okcUseSimulatedCameras(sim->c_str()) < 0) {

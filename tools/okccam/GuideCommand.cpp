@@ -11,7 +11,7 @@ namespace okccam {
 int RunGuide(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, {"sim", "camera", "direction", "ms"}, &error)) return Fail(error);
+  if (!options.Parse(argc, argv, {"sim", "camera", "direction", "ms", "firmware-dir"}, &error)) return Fail(error);
   const auto direction = options.Get("direction");
   static const char* kNames[] = {"north", "south", "east", "west"};
   int d = -1;

@@ -10,7 +10,7 @@ namespace okccam {
 int RunInfo(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, {"sim", "camera"}, &error) || !OpenSelectedCamera(options, &error))
+  if (!options.Parse(argc, argv, {"sim", "camera", "firmware-dir"}, &error) || !OpenSelectedCamera(options, &error))
     return Fail(error);
   long long index = 0;
   options.GetInt("camera", 0, 1 << 20, &index, &error);
@@ -37,6 +37,8 @@ int RunInfo(int argc, char** argv) {
                 !isAutoSupported(control) ? "-" : automatic ? "on" : "off");
   }
   std::printf("temperature  %.1f C\n", getSensorTemp());
+  std::printf("hot pixels   %d corrected in every frame (%d in the camera's map)\n", okcGetHotPixelCount(),
+              okcGetHotPixelMapCount());
   closeCamera();
   return 0;
 }

@@ -20,7 +20,12 @@ void PrintUsage() {
                "                       each frame's exposure, gain and balance are printed\n"
                "  guide [--camera N] --direction north|south|east|west --ms M\n"
                "                       one pulse on the guide port\n"
+               "  firmware [--camera N] --file F [--media ram|eeprom|flash]\n"
+               "                       write an FX3 boot image file to the camera (default: ram)\n"
+               "  hotpixels [--camera N] --save --dark FILE.bmp | --load | --clear\n"
+               "                       the hot-pixel map in the camera's flash\n"
                "every command accepts --sim MODEL[,MODEL...] to use simulated cameras\n"
+               "and --firmware-dir DIR, the folder of firmware images for cameras that need new firmware\n"
                "  (models: TAVM TAVC RENM SELC SELM PIMC DORC TAVM-U TAVC-U)\n");
 }
 
@@ -36,6 +41,8 @@ int main(int argc, char** argv) {
   if (command == "info") return okccam::RunInfo(argc, argv);
   if (command == "capture") return okccam::RunCapture(argc, argv);
   if (command == "guide") return okccam::RunGuide(argc, argv);
+  if (command == "firmware") return okccam::RunFirmware(argc, argv);
+  if (command == "hotpixels") return okccam::RunHotPixels(argc, argv);
   std::fprintf(stderr, "okccam: unknown command '%s' (try okccam --help)\n", command.c_str());
   return 2;
 }
