@@ -1,6 +1,7 @@
 // The exported functions for firmware downloads and the camera's hot-pixel map.
 // Each returns its neutral value when no camera is current.
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "api/CameraState.h"
@@ -91,4 +92,27 @@ extern "C" int okcGetHotPixelCount(void) {
 extern "C" int okcGetHotPixelMapCount(void) {
   CCameraBase* camera = CurrentCamera();
   return camera ? camera->HotPixelsInMap() : 0;
+}
+
+// ---- the camera's controller ----
+
+extern "C" int okcGetFirmwareVersion(void) {
+  CCameraBase* camera = CurrentCamera();
+  if (!camera) return 0;
+  std::lock_guard lock(camera->SensorLock());
+  return camera->GetFWVer();
+}
+
+extern "C" bool okcIsUsb3Host(void) {
+  CCameraBase* camera = CurrentCamera();
+  if (!camera) return false;
+  std::lock_guard lock(camera->SensorLock());
+  return camera->usb3Host;
+}
+
+extern "C" bool okcIsHotPixelCorrectionOn(void) {
+  CCameraBase* camera = CurrentCamera();
+  if (!camera) return false;
+  std::lock_guard lock(camera->SensorLock());
+  return camera->hpcEnabled;
 }

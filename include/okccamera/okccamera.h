@@ -111,6 +111,16 @@ bool okcClearHotPixels(void);
 int okcGetHotPixelCount(void);
 int okcGetHotPixelMapCount(void);
 
+/* ---- the camera's controller ----
+ * okcGetFirmwareVersion: the version the controller's firmware reported when
+ * the camera was opened or initialised (0 when unknown or no camera).
+ * okcIsUsb3Host: the USB 3 models run on a USB 3 host link (known after
+ * initCamera; false on a USB 2 link and on the USB 2 models).
+ * okcIsHotPixelCorrectionOn: the camera's hot-pixel map is applied to frames. */
+int okcGetFirmwareVersion(void);
+bool okcIsUsb3Host(void);
+bool okcIsHotPixelCorrectionOn(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -37,6 +37,9 @@ int RunInfo(int argc, char** argv) {
                 !isAutoSupported(control) ? "-" : automatic ? "on" : "off");
   }
   std::printf("temperature  %.1f C\n", getSensorTemp());
+  std::printf("firmware     version %d\n", okcGetFirmwareVersion());
+  std::printf("host link    USB %d\n", okcIsUsb3Host() ? 3 : 2);
+  std::printf("hot-pixel map correction %s\n", okcIsHotPixelCorrectionOn() ? "on" : "off");
   std::printf("hot pixels   %d corrected in every frame (%d in the camera's map)\n", okcGetHotPixelCount(),
               okcGetHotPixelMapCount());
   closeCamera();
