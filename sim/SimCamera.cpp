@@ -26,7 +26,8 @@ SimCameraImpl::SimCameraImpl(const SimDeviceOptions& options, int plugNumber)
       byteRegisters_(0x10000, 0),
       firmwareVersion_(options.firmwareVersion),
       bootLoader_(options.bootLoaderMode),
-      usb3Host_(IsUsb3Model(options.model)) {
+      usb3Host_(IsUsb3Model(options.model)),
+      busy_(options.busy) {
   SimSensor::PowerOn(options_.model, registers_);
 }
 
@@ -198,6 +199,16 @@ void SimCameraImpl::SetControlNoAnswer(bool on) {
 void SimCameraImpl::SetStallRequest(std::optional<uint8_t> code) {
   std::lock_guard lock(mutex_);
   stallCode_ = code;
+}
+
+void SimCameraImpl::SetBusy(bool on) {
+  std::lock_guard lock(mutex_);
+  busy_ = on;
+}
+
+bool SimCameraImpl::Busy() const {
+  std::lock_guard lock(mutex_);
+  return busy_;
 }
 
 void SimCameraImpl::Unplug() {

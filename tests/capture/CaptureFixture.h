@@ -36,7 +36,7 @@ class CaptureTest : public SimEnvironment {
     okc::platform::UseClock(nullptr);
   }
 
-  CCameraTAVC& Cam() { return *static_cast<CCameraTAVC*>(okc::api::currentCamera.get()); }
+  CCameraTAVC& Cam() { return *static_cast<CCameraTAVC*>(okc::api::CurrentCamera().get()); }
 
   // Polls `done` every millisecond for up to `limitMs` of real time.
   template <typename Done>

@@ -22,12 +22,12 @@ void SimEnvironment::SetUp() {
   settingsDir_ = MakeTempDir();
   okc::platform::SetSettingsDirectory(settingsDir_);
   bus = okc::sim::InstallSimulator();
-  okc::api::cameraCount = 0;
+  okc::api::ForgetEnumeration();
 }
 
 void SimEnvironment::TearDown() {
   closeCamera();
-  okc::api::cameraCount = 0;
+  okc::api::ForgetEnumeration();
   okc::sim::RemoveSimulator();
   bus.reset();
   okc::platform::UseClock(nullptr);
