@@ -1,12 +1,13 @@
 // The exported functions that work on the current camera: properties, controls,
 // format, capture and extras. Each is a thin layer over the camera object and
-// returns its neutral value when no camera is current. Each takes its own
-// reference to the camera first (CameraState.h), so another thread may close
-// the camera meanwhile: the call then ends on the closed object.
+// returns its neutral value when no camera is current. Each holds the camera
+// through a CameraCall (CameraCall.h), so another thread may close it at any
+// time: a close waits for the calls in progress, and later calls find no camera.
+#include "api/CameraCall.h"
 #include "api/CameraState.h"
 #include "okccamera/okccamera.h"
 
-using okc::api::CurrentCamera;
+using okc::api::CameraCall;
 
 namespace {
 
@@ -17,47 +18,47 @@ bool IsControl(Control_TYPE control) { return control >= CTRL_GAIN && control <=
 // ---- properties and geometry ----
 
 extern "C" bool isColorCam(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam && cam->isColor;
 }
 
 extern "C" double getPixelSize(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->pixelSize : 0.0;
 }
 
 extern "C" int getColorBayer(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->bayerPattern : 2;
 }
 
 extern "C" int getMaxWidth(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->GetMaxWidth() : 0;
 }
 
 extern "C" int getMaxHeight(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->GetMaxHeight() : 0;
 }
 
 extern "C" int getWidth(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->width : 0;
 }
 
 extern "C" int getHeight(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->height : 0;
 }
 
 extern "C" int getBin(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->bin : 1;
 }
 
 extern "C" bool isBinSupported(int bin) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam) return false;
   if (bin == 1) return true;
   if (bin == 2) return cam->bin2Supported;
@@ -65,38 +66,38 @@ extern "C" bool isBinSupported(int bin) {
 }
 
 extern "C" bool isAvailable(Control_TYPE control) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam && cam->isAvailable(control);
 }
 
 extern "C" bool isImgTypeSupported(IMG_TYPE type) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam && cam->isImgTypeSupported(type);
 }
 
 extern "C" int getStartX(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   int x = 0, y = 0;
   if (cam) cam->GetStartPos(&x, &y);
   return x;
 }
 
 extern "C" int getStartY(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   int x = 0, y = 0;
   if (cam) cam->GetStartPos(&x, &y);
   return y;
 }
 
 extern "C" bool setStartPos(int x, int y) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam && cam->SetStartPos(x, y);
 }
 
 // ---- controls ----
 
 extern "C" void setValue(Control_TYPE control, int value, bool automatic) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam || !IsControl(control)) return;
   int red = 0, blue = 0;
   bool balanceAuto = false;
@@ -119,7 +120,7 @@ extern "C" void setValue(Control_TYPE control, int value, bool automatic) {
 }
 
 extern "C" int getValue(Control_TYPE control, bool* automatic) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam || !IsControl(control)) return 0;
   int red = 0, blue = 0, percent = 0;
   bool flag = false;
@@ -148,7 +149,7 @@ extern "C" int getValue(Control_TYPE control, bool* automatic) {
 }
 
 extern "C" int getMin(Control_TYPE control) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam || !IsControl(control)) return 0;
   if (control == CTRL_EXPOSURE) return 64;
   if (control == CTRL_FPS_PERCENT) return cam->fpsPercentMin;
@@ -156,7 +157,7 @@ extern "C" int getMin(Control_TYPE control) {
 }
 
 extern "C" int getMax(Control_TYPE control) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam || !IsControl(control)) return 0;
   switch (control) {
     case CTRL_EXPOSURE: return cam->exposureMax;
@@ -167,7 +168,7 @@ extern "C" int getMax(Control_TYPE control) {
 }
 
 extern "C" bool isAutoSupported(Control_TYPE control) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam || !IsControl(control)) return false;
   switch (control) {
     case CTRL_GAIN:
@@ -180,19 +181,19 @@ extern "C" bool isAutoSupported(Control_TYPE control) {
 }
 
 extern "C" void setAutoPara(int maxGain, int maxExposure, int targetBrightness) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (cam) cam->SetAutoPara(maxGain, maxExposure, targetBrightness);
 }
 
 extern "C" void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (cam) cam->GetAutoPara(maxGain, maxExposure, targetBrightness);
 }
 
 // ---- format and capture ----
 
 extern "C" bool setImageFormat(int width, int height, int bin, IMG_TYPE type) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam(CameraCall::kControl);
   if (!cam || type < IMGTYPE_RAW8 || type > IMGTYPE_Y8) return false;
   cam->rawOutput = (type == IMGTYPE_RAW8 || type == IMGTYPE_RAW16);
   IMAGE_TYPE internal = IMAGE_8BIT;
@@ -202,7 +203,7 @@ extern "C" bool setImageFormat(int width, int height, int bin, IMG_TYPE type) {
 }
 
 extern "C" IMG_TYPE getImgType(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam) return IMGTYPE_Y8;
   switch (cam->imageType) {
     case IMAGE_8BIT: return cam->rawOutput ? IMGTYPE_RAW8 : IMGTYPE_Y8;
@@ -213,68 +214,69 @@ extern "C" IMG_TYPE getImgType(void) {
 }
 
 extern "C" void startCapture(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam(CameraCall::kControl);
   if (cam) cam->StartCapture();
 }
 
 extern "C" void stopCapture(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam(CameraCall::kControl);
   if (cam) cam->StopCapture();
 }
 
 extern "C" bool getImageData(unsigned char* buffer, int size, unsigned long timeoutMs) {
-  const auto cam = CurrentCamera();
+  // Holds the object only: the wait for a frame must not hold off a close, which ends it.
+  const auto cam = okc::api::CurrentCamera();
   return cam && cam->GetImage(buffer, size, timeoutMs);
 }
 
 // ---- extras ----
 
 extern "C" void addTimestamp(bool on) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (cam) cam->timeMark = on;
 }
 
 extern "C" bool isTimestampAdded(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam && cam->timeMark;
 }
 
 extern "C" float getSensorTemp(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->GetSensorTemp() : 0.0f;
 }
 
 extern "C" unsigned int getDroppedFrames(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam ? cam->droppedFrames.load() : 0;
 }
 
 extern "C" bool SetMisc(bool flipRow, bool flipColumn) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   return cam && cam->SetMisc(flipRow, flipColumn);
 }
 
 extern "C" void GetMisc(bool* flipRow, bool* flipColumn) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam) return;
   if (flipRow) *flipRow = cam->flipRow;
   if (flipColumn) *flipColumn = cam->flipColumn;
 }
 
 extern "C" void pulseGuide(GuideD direction, int durationMs) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam || direction < GUIDE_NORTH || direction > GUIDE_WEST) return;
   cam->pulseGuide(direction, durationMs);
 }
 
 extern "C" bool EnableDarkSubtract(char* bmpPath) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (!cam) return false;
   cam->LoadBMPFromFile(bmpPath);
   return true;
 }
 
 extern "C" void DisableDarkSubtract(void) {
-  const auto cam = CurrentCamera();
+  const CameraCall cam;
   if (cam) cam->useDark = false;
 }

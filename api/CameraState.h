@@ -6,7 +6,8 @@
 // call into a camera: each exported function takes its own reference to the
 // current camera and works on that, so closeCamera on one thread cannot
 // destroy the object under a getImageData still running on another. The
-// object goes away when the last call that uses it returns.
+// object goes away when the last call that uses it returns. CameraCall.h adds
+// what keeps a close from releasing the device under a call in progress.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // Counting the attached cameras, naming them, opening, initialising and closing one.
 #include <algorithm>
 
+#include "api/CameraCall.h"
 #include "api/CameraState.h"
 #include "core/ModelInfo.h"
 #include "okccamera/CUsbDevice.h"
@@ -106,7 +107,7 @@ extern "C" bool openCamera(int index) {
     ordinal = 1 + static_cast<int>(std::count(cameraPids, cameraPids + index, pid));
   }
   // The previous camera leaves first: calls still running on it end as on a closed camera.
-  if (std::shared_ptr<CCameraBase> previous = ExchangeCurrentCamera(nullptr)) previous->CloseCamera();
+  CloseCameraObject(ExchangeCurrentCamera(nullptr));
 
   std::shared_ptr<CCameraBase> camera = CreateCameraForProduct(static_cast<uint16_t>(pid), nullptr);
   if (!camera) return false;
@@ -119,16 +120,15 @@ extern "C" bool openCamera(int index) {
 }
 
 extern "C" bool initCamera(void) {
-  const std::shared_ptr<CCameraBase> camera = CurrentCamera();
+  const CameraCall camera(CameraCall::kControl);
   return camera && camera->InitCamera();
 }
 
 extern "C" void closeCamera(void) {
   std::lock_guard selection(g_selectionMutex);
-  const std::shared_ptr<CCameraBase> camera = ExchangeCurrentCamera(nullptr);
   // Stops capture, so a getImageData waiting on another thread returns false; the
   // object itself goes when the last call still using it returns.
-  if (camera) camera->CloseCamera();
+  CloseCameraObject(ExchangeCurrentCamera(nullptr));
 }
 
 extern "C" const char* getCameraModel(int index) {
