@@ -69,7 +69,7 @@ int Enumerate(int32_t* pids) {
   return count;
 }
 
-int EnumerateLocked() {
+int EnumerateAndRecord() {
   int32_t pids[kMaxCameras];
   const int count = Enumerate(pids);
   std::lock_guard lock(StateMutex());
@@ -86,7 +86,7 @@ using namespace okc::api;
 
 extern "C" int getNumberOfConnectedCameras(void) {
   std::lock_guard selection(g_selectionMutex);
-  return EnumerateLocked();
+  return EnumerateAndRecord();
 }
 
 extern "C" bool openCamera(int index) {
@@ -96,7 +96,7 @@ extern "C" bool openCamera(int index) {
     std::lock_guard lock(StateMutex());
     count = cameraCount;
   }
-  if (count == 0) count = EnumerateLocked();
+  if (count == 0) count = EnumerateAndRecord();
   if (index < 0 || index >= count) return false;
 
   int32_t pid = 0;
