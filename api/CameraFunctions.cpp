@@ -1,14 +1,17 @@
 // The exported functions that work on the current camera: properties, controls,
 // format, capture and extras. Each is a thin layer over the camera object and
-// returns its neutral value when no camera is current.
+// returns its neutral value when no camera is current. Each holds the camera
+// through a CameraCall (CameraCall.h), so another thread may close it at any
+// time: a close waits for the calls in progress, and later calls find no camera.
+#include <mutex>
+
+#include "api/CameraCall.h"
 #include "api/CameraState.h"
 #include "okccamera/okccamera.h"
 
-using okc::api::currentCamera;
+using okc::api::CameraCall;
 
 namespace {
-
-CCameraBase* Cam() { return currentCamera.get(); }
 
 bool IsControl(Control_TYPE control) { return control >= CTRL_GAIN && control <= CTRL_FPS_PERCENT; }
 
@@ -16,43 +19,93 @@ bool IsControl(Control_TYPE control) { return control >= CTRL_GAIN && control <=
 
 // ---- properties and geometry ----
 
-extern "C" bool isColorCam(void) { return Cam() && Cam()->isColor; }
-extern "C" double getPixelSize(void) { return Cam() ? Cam()->pixelSize : 0.0; }
-extern "C" int getColorBayer(void) { return Cam() ? Cam()->bayerPattern : 2; }
-extern "C" int getMaxWidth(void) { return Cam() ? Cam()->GetMaxWidth() : 0; }
-extern "C" int getMaxHeight(void) { return Cam() ? Cam()->GetMaxHeight() : 0; }
-extern "C" int getWidth(void) { return Cam() ? Cam()->width : 0; }
-extern "C" int getHeight(void) { return Cam() ? Cam()->height : 0; }
-extern "C" int getBin(void) { return Cam() ? Cam()->bin : 1; }
+extern "C" bool isColorCam(void) {
+  const CameraCall cam;
+  return cam && cam->isColor;
+}
+
+extern "C" double getPixelSize(void) {
+  const CameraCall cam;
+  return cam ? cam->pixelSize : 0.0;
+}
+
+extern "C" int getColorBayer(void) {
+  const CameraCall cam;
+  return cam ? cam->bayerPattern : 2;
+}
+
+extern "C" int getMaxWidth(void) {
+  const CameraCall cam;
+  return cam ? cam->GetMaxWidth() : 0;
+}
+
+extern "C" int getMaxHeight(void) {
+  const CameraCall cam;
+  return cam ? cam->GetMaxHeight() : 0;
+}
+
+extern "C" int getWidth(void) {
+  const CameraCall cam;
+  if (!cam) return 0;
+  std::lock_guard lock(cam->SensorLock());
+  return cam->width;
+}
+
+extern "C" int getHeight(void) {
+  const CameraCall cam;
+  if (!cam) return 0;
+  std::lock_guard lock(cam->SensorLock());
+  return cam->height;
+}
+
+extern "C" int getBin(void) {
+  const CameraCall cam;
+  if (!cam) return 1;
+  std::lock_guard lock(cam->SensorLock());
+  return cam->bin;
+}
 
 extern "C" bool isBinSupported(int bin) {
-  if (!Cam()) return false;
+  const CameraCall cam;
+  if (!cam) return false;
   if (bin == 1) return true;
-  if (bin == 2) return Cam()->bin2Supported;
+  if (bin == 2) return cam->bin2Supported;
   return false;
 }
 
-extern "C" bool isAvailable(Control_TYPE control) { return Cam() && Cam()->isAvailable(control); }
-extern "C" bool isImgTypeSupported(IMG_TYPE type) { return Cam() && Cam()->isImgTypeSupported(type); }
+extern "C" bool isAvailable(Control_TYPE control) {
+  const CameraCall cam;
+  return cam && cam->isAvailable(control);
+}
+
+extern "C" bool isImgTypeSupported(IMG_TYPE type) {
+  const CameraCall cam;
+  return cam && cam->isImgTypeSupported(type);
+}
 
 extern "C" int getStartX(void) {
+  const CameraCall cam;
   int x = 0, y = 0;
-  if (Cam()) Cam()->GetStartPos(&x, &y);
+  if (cam) cam->GetStartPos(&x, &y);
   return x;
 }
 
 extern "C" int getStartY(void) {
+  const CameraCall cam;
   int x = 0, y = 0;
-  if (Cam()) Cam()->GetStartPos(&x, &y);
+  if (cam) cam->GetStartPos(&x, &y);
   return y;
 }
 
-extern "C" bool setStartPos(int x, int y) { return Cam() && Cam()->SetStartPos(x, y); }
+extern "C" bool setStartPos(int x, int y) {
+  const CameraCall cam;
+  return cam && cam->SetStartPos(x, y);
+}
 
 // ---- controls ----
 
 extern "C" void setValue(Control_TYPE control, int value, bool automatic) {
-  CCameraBase* cam = Cam();
+  const CameraCall cam;
   if (!cam || !IsControl(control)) return;
   int red = 0, blue = 0;
   bool balanceAuto = false;
@@ -75,7 +128,7 @@ extern "C" void setValue(Control_TYPE control, int value, bool automatic) {
 }
 
 extern "C" int getValue(Control_TYPE control, bool* automatic) {
-  CCameraBase* cam = Cam();
+  const CameraCall cam;
   if (!cam || !IsControl(control)) return 0;
   int red = 0, blue = 0, percent = 0;
   bool flag = false;
@@ -85,16 +138,21 @@ extern "C" int getValue(Control_TYPE control, bool* automatic) {
       if (automatic) *automatic = flag;
       return g;
     }
-    case CTRL_EXPOSURE:
+    case CTRL_EXPOSURE: {
+      std::lock_guard lock(cam->SensorLock());
       if (automatic) *automatic = cam->autoExp;
       return static_cast<int>(static_cast<uint32_t>(cam->exposure & 0xFFFFFFFFull));
+    }
     case CTRL_GAMMA: return cam->GetGamma();
     case CTRL_WB_RED:
     case CTRL_WB_BLUE:
       cam->GetRGBBalance(&red, &blue, &flag);
       if (automatic) *automatic = flag;
       return control == CTRL_WB_RED ? red : blue;
-    case CTRL_BRIGHTNESS: return cam->brightness;
+    case CTRL_BRIGHTNESS: {
+      std::lock_guard lock(cam->SensorLock());
+      return cam->brightness;
+    }
     case CTRL_FPS_PERCENT:
       cam->GetFPSPerc(&percent, &flag);
       if (automatic) *automatic = flag;
@@ -104,48 +162,56 @@ extern "C" int getValue(Control_TYPE control, bool* automatic) {
 }
 
 extern "C" int getMin(Control_TYPE control) {
-  if (!Cam() || !IsControl(control)) return 0;
+  const CameraCall cam;
+  if (!cam || !IsControl(control)) return 0;
   if (control == CTRL_EXPOSURE) return 64;
-  if (control == CTRL_FPS_PERCENT) return Cam()->fpsPercentMin;
+  if (control == CTRL_FPS_PERCENT) return cam->fpsPercentMin;
   return 0;
 }
 
 extern "C" int getMax(Control_TYPE control) {
-  if (!Cam() || !IsControl(control)) return 0;
+  const CameraCall cam;
+  if (!cam || !IsControl(control)) return 0;
   switch (control) {
-    case CTRL_EXPOSURE: return Cam()->exposureMax;
+    case CTRL_EXPOSURE: return cam->exposureMax;
     case CTRL_BRIGHTNESS: return 16;
-    case CTRL_FPS_PERCENT: return Cam()->fpsPercentMax;
+    case CTRL_FPS_PERCENT: return cam->fpsPercentMax;
     default: return 100;
   }
 }
 
 extern "C" bool isAutoSupported(Control_TYPE control) {
-  if (!Cam() || !IsControl(control)) return false;
+  const CameraCall cam;
+  if (!cam || !IsControl(control)) return false;
   switch (control) {
     case CTRL_GAIN:
     case CTRL_EXPOSURE:
     case CTRL_WB_RED:
     case CTRL_WB_BLUE: return true;
-    case CTRL_FPS_PERCENT: return Cam()->autoFpsSupported;
+    case CTRL_FPS_PERCENT: return cam->autoFpsSupported;
     default: return false;
   }
 }
 
 extern "C" void setAutoPara(int maxGain, int maxExposure, int targetBrightness) {
-  if (Cam()) Cam()->SetAutoPara(maxGain, maxExposure, targetBrightness);
+  const CameraCall cam;
+  if (cam) cam->SetAutoPara(maxGain, maxExposure, targetBrightness);
 }
 
 extern "C" void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness) {
-  if (Cam()) Cam()->GetAutoPara(maxGain, maxExposure, targetBrightness);
+  const CameraCall cam;
+  if (cam) cam->GetAutoPara(maxGain, maxExposure, targetBrightness);
 }
 
 // ---- format and capture ----
 
 extern "C" bool setImageFormat(int width, int height, int bin, IMG_TYPE type) {
-  CCameraBase* cam = Cam();
+  const CameraCall cam(CameraCall::kControl);
   if (!cam || type < IMGTYPE_RAW8 || type > IMGTYPE_Y8) return false;
-  cam->rawOutput = (type == IMGTYPE_RAW8 || type == IMGTYPE_RAW16);
+  {
+    std::lock_guard lock(cam->SensorLock());
+    cam->rawOutput = (type == IMGTYPE_RAW8 || type == IMGTYPE_RAW16);
+  }
   IMAGE_TYPE internal = IMAGE_8BIT;
   if (type == IMGTYPE_RGB24) internal = IMAGE_RGB24;
   if (type == IMGTYPE_RAW16) internal = IMAGE_16BIT;
@@ -153,8 +219,9 @@ extern "C" bool setImageFormat(int width, int height, int bin, IMG_TYPE type) {
 }
 
 extern "C" IMG_TYPE getImgType(void) {
-  CCameraBase* cam = Cam();
+  const CameraCall cam;
   if (!cam) return IMGTYPE_Y8;
+  std::lock_guard lock(cam->SensorLock());
   switch (cam->imageType) {
     case IMAGE_8BIT: return cam->rawOutput ? IMGTYPE_RAW8 : IMGTYPE_Y8;
     case IMAGE_RGB24: return IMGTYPE_RGB24;
@@ -164,45 +231,76 @@ extern "C" IMG_TYPE getImgType(void) {
 }
 
 extern "C" void startCapture(void) {
-  if (Cam()) Cam()->StartCapture();
+  const CameraCall cam(CameraCall::kControl);
+  if (cam) cam->StartCapture();
 }
 
 extern "C" void stopCapture(void) {
-  if (Cam()) Cam()->StopCapture();
+  const CameraCall cam(CameraCall::kControl);
+  if (cam) cam->StopCapture();
 }
 
 extern "C" bool getImageData(unsigned char* buffer, int size, unsigned long timeoutMs) {
-  return Cam() && Cam()->GetImage(buffer, size, timeoutMs);
+  // Holds the object only: the wait for a frame must not hold off a close, which ends it.
+  const auto cam = okc::api::CurrentCamera();
+  return cam && cam->GetImage(buffer, size, timeoutMs);
 }
 
 // ---- extras ----
 
 extern "C" void addTimestamp(bool on) {
-  if (Cam()) Cam()->timeMark = on;
+  const CameraCall cam;
+  if (!cam) return;
+  std::lock_guard lock(cam->SensorLock());
+  cam->timeMark = on;
 }
 
-extern "C" bool isTimestampAdded(void) { return Cam() && Cam()->timeMark; }
-extern "C" float getSensorTemp(void) { return Cam() ? Cam()->GetSensorTemp() : 0.0f; }
-extern "C" unsigned int getDroppedFrames(void) { return Cam() ? Cam()->droppedFrames.load() : 0; }
-extern "C" bool SetMisc(bool flipRow, bool flipColumn) { return Cam() && Cam()->SetMisc(flipRow, flipColumn); }
+extern "C" bool isTimestampAdded(void) {
+  const CameraCall cam;
+  if (!cam) return false;
+  std::lock_guard lock(cam->SensorLock());
+  return cam->timeMark;
+}
+
+extern "C" float getSensorTemp(void) {
+  const CameraCall cam;
+  return cam ? cam->GetSensorTemp() : 0.0f;
+}
+
+extern "C" unsigned int getDroppedFrames(void) {
+  const CameraCall cam;
+  return cam ? cam->droppedFrames.load() : 0;
+}
+
+extern "C" bool SetMisc(bool flipRow, bool flipColumn) {
+  const CameraCall cam;
+  return cam && cam->SetMisc(flipRow, flipColumn);
+}
 
 extern "C" void GetMisc(bool* flipRow, bool* flipColumn) {
-  if (!Cam()) return;
-  if (flipRow) *flipRow = Cam()->flipRow;
-  if (flipColumn) *flipColumn = Cam()->flipColumn;
+  const CameraCall cam;
+  if (!cam) return;
+  std::lock_guard lock(cam->SensorLock());
+  if (flipRow) *flipRow = cam->flipRow;
+  if (flipColumn) *flipColumn = cam->flipColumn;
 }
 
 extern "C" void pulseGuide(GuideD direction, int durationMs) {
-  if (!Cam() || direction < GUIDE_NORTH || direction > GUIDE_WEST) return;
-  Cam()->pulseGuide(direction, durationMs);
+  const CameraCall cam;
+  if (!cam || direction < GUIDE_NORTH || direction > GUIDE_WEST) return;
+  cam->pulseGuide(direction, durationMs);
 }
 
 extern "C" bool EnableDarkSubtract(char* bmpPath) {
-  if (!Cam()) return false;
-  Cam()->LoadBMPFromFile(bmpPath);
+  const CameraCall cam;
+  if (!cam) return false;
+  cam->LoadBMPFromFile(bmpPath);
   return true;
 }
 
 extern "C" void DisableDarkSubtract(void) {
-  if (Cam()) Cam()->useDark = false;
+  const CameraCall cam;
+  if (!cam) return;
+  std::lock_guard lock(cam->SensorLock());
+  cam->useDark = false;
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "api/CameraCall.h"
 #include "api/CameraState.h"
 #include "core/FirmwareImage.h"
 #include "okccamera/okccamera.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-// The one place this file reaches the current camera.
-CCameraBase* CurrentCamera() { return okc::api::currentCamera.get(); }
 
 bool ValidMedia(int media) { return media >= FX3_MEDIA_RAM && media <= FX3_MEDIA_SPI_FLASH; }
 
@@ -36,7 +35,7 @@ extern "C" int okcCheckFirmwareFile(const char* path, int media) {
 }
 
 extern "C" int okcDownloadFirmware(const char* path, int media, okcProgressCallback progress, void* user) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   if (!camera) return FX3_FW_FAILED;
   if (progress)
     camera->firmwareProgress = [progress, user](uint32_t done, uint32_t total) { progress(done, total, user); };
@@ -64,54 +63,57 @@ extern "C" const char* okcFirmwareResultText(int code) {
 }
 
 extern "C" bool okcSaveHotPixels(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   if (!camera || !camera->SaveHPCTable()) return false;
+  std::lock_guard lock(camera->SensorLock());
   camera->hpcEnabled = true;
   return true;
 }
 
 extern "C" bool okcLoadHotPixels(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   if (!camera || !camera->LoadHPCTable()) return false;
+  std::lock_guard lock(camera->SensorLock());
   camera->hpcEnabled = true;
   return true;
 }
 
 extern "C" bool okcClearHotPixels(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   if (!camera) return false;
+  std::lock_guard lock(camera->SensorLock());
   camera->hpcEnabled = false;
   return camera->ClearHPCTable();
 }
 
 extern "C" int okcGetHotPixelCount(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   return camera ? camera->HotPixelsCorrectedPerFrame() : 0;
 }
 
 extern "C" int okcGetHotPixelMapCount(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   return camera ? camera->HotPixelsInMap() : 0;
 }
 
 // ---- the camera's controller ----
 
 extern "C" int okcGetFirmwareVersion(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   if (!camera) return 0;
   std::lock_guard lock(camera->SensorLock());
   return camera->GetFWVer();
 }
 
 extern "C" bool okcIsUsb3Host(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   if (!camera) return false;
   std::lock_guard lock(camera->SensorLock());
   return camera->usb3Host;
 }
 
 extern "C" bool okcIsHotPixelCorrectionOn(void) {
-  CCameraBase* camera = CurrentCamera();
+  okc::api::CameraCall camera;
   if (!camera) return false;
   std::lock_guard lock(camera->SensorLock());
   return camera->hpcEnabled;

@@ -23,11 +23,11 @@ extern "C" int okcUseSimulatedCameras(const char* models) {
   }
   auto bus = okc::sim::InstallSimulator();
   for (okc::sim::Model m : wanted) bus->Attach(m);
-  okc::api::cameraCount = 0;  // the next openCamera enumerates the new bus
+  okc::api::ForgetEnumeration();  // the next openCamera enumerates the new bus
   return static_cast<int>(wanted.size());
 }
 
 extern "C" void okcUseRealCameras(void) {
   okc::sim::RemoveSimulator();
-  okc::api::cameraCount = 0;
+  okc::api::ForgetEnumeration();
 }

@@ -8,6 +8,7 @@
 #include "core/ModelInfo.h"
 #include "imaging/ColourTables.h"
 #include "okccamera/CUsbDevice.h"
+#include "usb/OpenFailure.h"
 
 namespace {
 
@@ -123,18 +124,32 @@ bool CCameraBase::OpenDeviceByOrdinal(int ordinal, bool checkManufacturer) {
   std::lock_guard lock(SensorLock());
   if (opened) return true;
   if (!device || !modelInfo_) return false;
+  // Devices are counted by their place in the class as enumeration listed them:
+  // those that open as this model, and those that cannot be opened at all
+  // (claimed by another program, no permission), so a camera in use elsewhere
+  // never lets the next one be opened in its place.
   const int count = device->CountDevices();
   int found = 0;
   bool match = false;
-  for (int i = 0; i < count && !match; ++i) {
-    if (!device->OpenDevice(static_cast<uint8_t>(i))) continue;
+  uint32_t failure = okc::usb::kErrNoDevice;  // when the ordinal is never reached, the camera has gone
+  for (int i = 0; i < count; ++i) {
+    if (!device->OpenDevice(static_cast<uint8_t>(i))) {
+      if (okc::usb::KeepsItsPlace(device->lastError) && ++found == ordinal) {
+        failure = device->lastError;
+        break;
+      }
+      continue;
+    }
     if (device->vendorId == okc::usb::kCameraVendorId && device->productId == modelInfo_->productId &&
-        ++found == ordinal)
+        ++found == ordinal) {
       match = true;
+      break;
+    }
   }
   if (!match) {
     device->CloseDevice();
     opened = false;
+    okc::usb::ReportOpenFailure(modelName, ordinal, failure);
     return false;
   }
   if (checkManufacturer && device->manufacturer.compare(0, 3, u"YRA") != 0) {

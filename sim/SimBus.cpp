@@ -77,8 +77,13 @@ class SimBusImpl final : public SimBus {
       if (error) *error = usb::kErrNoMoreItems;
       return nullptr;
     }
+    const auto& camera = members[static_cast<size_t>(n)];
+    if (camera->Busy()) {
+      if (error) *error = usb::kErrBusy;  // what claiming a claimed interface answers
+      return nullptr;
+    }
     if (error) *error = usb::kErrNone;
-    return std::make_unique<SimDeviceLink>(members[static_cast<size_t>(n)]);
+    return std::make_unique<SimDeviceLink>(camera);
   }
 
  private:

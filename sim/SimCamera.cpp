@@ -29,7 +29,8 @@ SimCameraImpl::SimCameraImpl(const SimDeviceOptions& options, int plugNumber)
       byteRegisters_(0x10000, 0),
       firmwareVersion_(options.firmwareVersion),
       bootLoader_(options.bootLoaderMode),
-      usb3Host_(IsUsb3Model(options.model)) {
+      usb3Host_(IsUsb3Model(options.model)),
+      busy_(options.busy) {
   SimSensor::PowerOn(options_.model, registers_);
 }
 
@@ -283,6 +284,16 @@ void SimCameraImpl::UnplugAtRequest(uint8_t code, int nth) {
 void SimCameraImpl::SetEraseBusyPolls(int polls) {
   std::lock_guard lock(mutex_);
   eraseBusyPolls_ = polls;
+}
+
+void SimCameraImpl::SetBusy(bool on) {
+  std::lock_guard lock(mutex_);
+  busy_ = on;
+}
+
+bool SimCameraImpl::Busy() const {
+  std::lock_guard lock(mutex_);
+  return busy_;
 }
 
 void SimCameraImpl::Unplug() {

@@ -72,6 +72,8 @@ class SimCameraImpl final : public SimCamera,
   uint32_t BulkTransferSize() const override;
   void SetControlNoAnswer(bool on) override;
   void SetStallRequest(std::optional<uint8_t> code) override;
+  void SetBusy(bool on) override;
+  bool Busy() const override;
   void Unplug() override;
   bool Unplugged() const override;
   int PortResets() const override;
@@ -198,6 +200,7 @@ class SimCameraImpl final : public SimCamera,
 
   bool noAnswer_ = false;
   std::optional<uint8_t> stallCode_;
+  bool busy_;
   bool unplugged_ = false;
   int portResets_ = 0;
   int portCycles_ = 0;

@@ -100,13 +100,6 @@ std::array<uint8_t, 256> EndpointTypes(libusb_device* device) {
   return types;
 }
 
-void ReportPermissionDenied(const Location& location, const UsbDeviceClass& deviceClass) {
-  std::fprintf(stderr,
-               "okccamera: permission denied opening USB device %s (%04x:%04x); install udev/60-okccamera.rules "
-               "into /etc/udev/rules.d/ and replug the camera\n",
-               PathOf(location).c_str(), deviceClass.vendorId, deviceClass.productId);
-}
-
 }  // namespace
 
 uint32_t MapLibusbError(int code) {
@@ -184,7 +177,6 @@ std::unique_ptr<DeviceLink> LibusbDriver::Open(const UsbDeviceClass& deviceClass
   libusb_device_handle* handle = nullptr;
   int rc = libusb_open(device, &handle);
   if (rc != LIBUSB_SUCCESS) {
-    if (rc == LIBUSB_ERROR_ACCESS) ReportPermissionDenied(list.LocationAt(n), deviceClass);
     *error = MapLibusbError(rc);
     return nullptr;
   }
@@ -194,10 +186,10 @@ std::unique_ptr<DeviceLink> LibusbDriver::Open(const UsbDeviceClass& deviceClass
   rc = libusb_claim_interface(handle, kCameraInterface);
   // A device without interface 0 (a bare boot loader) still answers control requests.
   if (rc != LIBUSB_SUCCESS && rc != LIBUSB_ERROR_NOT_FOUND) {
-    if (rc == LIBUSB_ERROR_ACCESS) ReportPermissionDenied(list.LocationAt(n), deviceClass);
     if (detached) libusb_attach_kernel_driver(handle, kCameraInterface);
     libusb_close(handle);
-    *error = MapLibusbError(rc);
+    // Busy here means another program holds the interface: the camera is in use, not faulty.
+    *error = rc == LIBUSB_ERROR_BUSY ? kErrBusy : MapLibusbError(rc);
     return nullptr;
   }
   *error = kErrNone;

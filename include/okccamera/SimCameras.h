@@ -52,6 +52,8 @@ struct SimDeviceOptions {
   uint8_t firmwareVersion = 3;
   // Plays the FX3 boot loader instead of the camera firmware (answers A0 probes, RAM loads).
   bool bootLoaderMode = false;
+  // Claimed by another program: listed in its class, but opening it fails with kErrBusy.
+  bool busy = false;
 };
 
 // One vendor or standard request as the controller received it.
@@ -265,6 +267,11 @@ class SimCamera {
   virtual void UnplugAtRequest(uint8_t code, int nth) = 0;
   // A flash erase stays busy for this many status polls (2 at attach); negative: it never ends.
   virtual void SetEraseBusyPolls(int polls) = 0;
+  // Another program claims (true) or releases (false) the device, as a claimed
+  // interface on a real bus: it stays listed, and opening it fails with kErrBusy.
+  // A link opened before keeps working.
+  virtual void SetBusy(bool on) = 0;
+  virtual bool Busy() const = 0;
   // The device vanishes: pending transfers fail, new ones fail, it leaves the bus listing.
   virtual void Unplug() = 0;
   virtual bool Unplugged() const = 0;

@@ -31,12 +31,20 @@ enum UsbError : uint32_t {
   kErrInvalidHandle = 6,     // the device is closed
   kErrNotEnoughMemory = 8,   // usbfs memory limit reached
   kErrGenFailure = 31,       // the device or the backend failed the request (stall, I/O error)
+  kErrBusy = 170,            // another program has claimed the device's interface
   kErrNoDevice = 433,        // the device is gone
   kErrNoMoreItems = 259,     // no such device number in the class
   kErrOperationAborted = 995,// the request was cancelled (AbortPipe)
   kErrIoPending = 997,       // started, not yet complete
   kErrTimeout = 1460,        // the backend's own time-out expired
 };
+
+// Whether a device that is listed in its class but failed to open with this
+// error still holds its place in the class's numbering. Only a device that has
+// left the bus gives its place up; one that another program has claimed, that
+// this user may not open or whose descriptors are faulty keeps it, so the
+// devices after it keep their numbers.
+inline bool KeepsItsPlace(uint32_t openError) { return openError != kErrNoMoreItems && openError != kErrNoDevice; }
 
 // The class of a model: the attached devices with this vendor and product ID.
 struct UsbDeviceClass {
@@ -114,7 +122,10 @@ class UsbDriver {
   virtual ~UsbDriver() = default;
   // Number of attached devices of the class, in a stable order (at most 255).
   virtual int CountDevices(const UsbDeviceClass& deviceClass) = 0;
-  // Opens device number n (0-based) of the class; null on failure with *error set.
+  // Opens device number n (0-based) of the class; null on failure with *error set
+  // (kErrBusy when another program has claimed it, kErrAccessDenied without
+  // permission, kErrNoDevice when it has gone). Reports nothing itself: the
+  // caller knows whether this was the camera the user asked for.
   virtual std::unique_ptr<DeviceLink> Open(const UsbDeviceClass& deviceClass, int n, uint32_t* error) = 0;
   // Waits at most timeoutMs until at least `count` devices of the class are
   // attached: a device that restarts its firmware or has its port cycled

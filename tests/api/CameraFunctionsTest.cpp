@@ -15,7 +15,7 @@ class CameraFunctions : public okc::test::SimEnvironment {
   CCameraBase* Open(Model model) {
     bus->Attach(model);
     EXPECT_TRUE(openCamera(0));
-    return okc::api::currentCamera.get();
+    return okc::api::CurrentCamera().get();
   }
 };
 

@@ -37,7 +37,7 @@ class CaptureTest : public SimEnvironment {
     okc::platform::UseClock(nullptr);
   }
 
-  CCameraTAV& Cam() { return *static_cast<CCameraTAV*>(okc::api::currentCamera.get()); }
+  CCameraTAV& Cam() { return *static_cast<CCameraTAV*>(okc::api::CurrentCamera().get()); }
 
   // Waits until `done` holds, checking it whenever the simulated camera takes
   // a request or sends a frame; `limitMs` of real time only guards against a hang.

@@ -16,7 +16,7 @@ class GuidePort : public okc::test::SimEnvironment {
     SimEnvironment::SetUp();
     sim = bus->Attach(okc::sim::Model::TAVM);
     ASSERT_TRUE(openCamera(0));
-    cam = okc::api::currentCamera.get();
+    cam = okc::api::CurrentCamera().get();
     sim->ClearRequests();
   }
   std::shared_ptr<okc::sim::SimCamera> sim;

@@ -19,7 +19,7 @@ class VendorProtocol : public okc::test::SimEnvironment {
     SimEnvironment::SetUp();
     sim = bus->Attach(Model::SELM);  // no firmware read at open: a clean request log
     ASSERT_TRUE(openCamera(0));
-    cam = okc::api::currentCamera.get();
+    cam = okc::api::CurrentCamera().get();
     sim->ClearRequests();
   }
   std::shared_ptr<okc::sim::SimCamera> sim;

@@ -26,12 +26,12 @@ void SimEnvironment::SetUp() {
   firmwareDir_ = MakeTempDir();
   okc::platform::SetFirmwareFolder(firmwareDir_);
   bus = okc::sim::InstallSimulator();
-  okc::api::cameraCount = 0;
+  okc::api::ForgetEnumeration();
 }
 
 void SimEnvironment::TearDown() {
   closeCamera();
-  okc::api::cameraCount = 0;
+  okc::api::ForgetEnumeration();
   okc::sim::RemoveSimulator();
   bus.reset();
   okc::platform::UseClock(nullptr);
