@@ -4,6 +4,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "core/FrameStamp.h"
 #include "core/ModelInfo.h"
 #include "okccamera/CCameraBase.h"
 #include "okccamera/CCyUSBEndPoint.h"
@@ -137,6 +138,8 @@ class CaptureEngine::Worker final : public CaptureContext {
   uint32_t waitTimeoutMs_ = 0;
   size_t bytesReceived_ = 0;
   bool lastTransferOk_ = false;
+  // Frame metadata: settings, times and numbers of the frames this run reads.
+  FrameStamp stamp_;
 };
 
 bool CaptureEngine::Worker::StartUp() {
@@ -148,6 +151,7 @@ bool CaptureEngine::Worker::StartUp() {
   plan_ = policy_.PlanFrame();
   policy_.PrepareStream(plan_);
   cam_.droppedFrames = 0;
+  cam_.frameQueue->ResetNotCollected();
   cam_.frameQueue->Reset();
   if (!endpoint_) return false;
   if (!PlanTransfers()) return false;
@@ -242,8 +246,10 @@ void CaptureEngine::Worker::Pass() {
     waits = policy_.NormalWaits(plan_);
   }
 
+  stamp_.Begin(cam_);
   lock_.unlock();
   ReadFrame(waits);
+  stamp_.Finish();
   if (!Relock() || !Capturing()) return;
 
   if (longExposure) policy_.AfterLongExposure();
@@ -268,6 +274,7 @@ void CaptureEngine::Worker::ReadFrame(const FrameWaits& waits) {
     lastTransferOk_ = endpoint_->CompleteTransfer(current_ + i * plan_.chunkBytes, length, transfer);
     if (!lastTransferOk_) NoteError(endpoint_->lastError);
     bytesReceived_ += length;
+    if (i == 0) stamp_.FirstDataArrived();
     // Still running after its waits: withdrawn, so it can never write into a
     // buffer that is handed off or refilled meanwhile.
     transfer.reset();
@@ -286,13 +293,18 @@ void CaptureEngine::Worker::JudgeAndHandOff() {
     outcome = bytesReceived_ == 0 ? FrameOutcome::Empty : FrameOutcome::Partial;
   }
 
+  // Every frame the camera sent gets a number, so gaps show frames lost on the way.
+  const FrameMetadata metadata = outcome != FrameOutcome::Empty ? stamp_.Number() : FrameMetadata{};
   if (outcome == FrameOutcome::Good) {
-    if (!cam_.frameQueue->Push(current_, plan_.frameBytes)) ++cam_.droppedFrames;
+    if (!cam_.frameQueue->Push(current_, plan_.frameBytes, metadata)) {
+      ++cam_.droppedFrames;
+      cam_.frameQueue->CountNotCollected();
+    }
     if (policy_.WantsMeasurementFrame()) engine_.KeepMeasurementFrame(current_, plan_.frameBytes);
   } else if (outcome == FrameOutcome::Unmarked) {
     // Lost synchronisation with the camera's frames: counted once, even if queued.
     ++cam_.droppedFrames;
-    if (policy_.QueueUnmarkedFrame()) cam_.frameQueue->Push(current_, plan_.frameBytes);
+    if (policy_.QueueUnmarkedFrame()) cam_.frameQueue->Push(current_, plan_.frameBytes, metadata);
   }
 
   FrameContext frame;
@@ -332,6 +344,7 @@ void CaptureEngine::Worker::ShutDown() {
   cam_.capturing = false;
   if (engine_.companion_.joinable()) engine_.companion_.join();
   cam_.droppedFrames = 0;
+  cam_.frameQueue->ResetNotCollected();
   policy_.StopStream();
   if (endpoint_) {
     CancelTransfers();
