@@ -12,6 +12,10 @@ install(FILES
     include/okccamera/Export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/okccamera)
 
+# The prefix is found from the .pc file's own place, so the file stays right
+# when cmake --install --prefix (or DESTDIR) puts the tree elsewhere.
+file(RELATIVE_PATH OKC_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" OKC_PC_TO_PREFIX "${OKC_PC_TO_PREFIX}")
 configure_file(cmake/okccamera.pc.in ${CMAKE_CURRENT_BINARY_DIR}/okccamera.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/okccamera.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
@@ -29,7 +33,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/OKCCameraConfig.cmake ${CMAKE_CURRENT_
 # /usr the rules go where udev reads them; elsewhere they are kept under
 # share/okccamera/udev, to be copied to /etc/udev/rules.d (see the README).
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  set(OKC_DEFAULT_UDEV_DIR /usr/lib/udev/rules.d)
+  set(OKC_DEFAULT_UDEV_DIR lib/udev/rules.d)
 else()
   set(OKC_DEFAULT_UDEV_DIR ${CMAKE_INSTALL_DATADIR}/okccamera/udev)
 endif()
