@@ -5,11 +5,16 @@ include(CMakePackageConfigHelpers)
 install(TARGETS okccamera EXPORT OKCCameraTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# The plain C interface; the other headers describe the library's internals.
+# The plain C interface and the exported camera classes; the other headers
+# describe the library's internals.
+file(GLOB OKC_CLASS_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/include/okccamera/CCamera*.h)
 install(FILES
     include/okccamera/okccamera.h
     include/okccamera/CameraTypes.h
     include/okccamera/Export.h
+    include/okccamera/FrameQueue.h
+    include/okccamera/Fx3Download.h
+    ${OKC_CLASS_HEADERS}
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/okccamera)
 
 # The prefix is found from the .pc file's own place, so the file stays right

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "okccamera/CameraTypes.h"
+#include "okccamera/Export.h"
 #include "okccamera/FrameQueue.h"
 #include "okccamera/Fx3Download.h"
 
@@ -26,7 +27,7 @@ struct AutoExposureDecision;
 struct WhiteBalanceDecision;
 }
 
-class CCameraBase {
+class OKC_API CCameraBase {
  public:
   CCameraBase(int maxWidth, int maxHeight);
   virtual ~CCameraBase();
