@@ -7,7 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -246,8 +246,7 @@ unsigned long FrameTimeoutMs(const CaptureSettings& s) {
 // Where the frames go: numbered image files, or one SER video.
 class FrameSink {
  public:
-  FrameSink(const CaptureSettings& s, const FrameInfo& info)
-      : settings_(s), files_(s.outDir, s.prefix, s.fileFormat, s.overwrite), info_(info) {}
+  explicit FrameSink(const CaptureSettings& s) : settings_(s), files_(s.outDir, s.prefix, s.fileFormat, s.overwrite) {}
   ~FrameSink() {
     if (serOpen_) {
       ser_.Abandon();
@@ -308,7 +307,6 @@ class FrameSink {
  private:
   const CaptureSettings& settings_;
   OutputFiles files_;
-  FrameInfo info_;
   SerWriter ser_;
   bool serOpen_ = false;
   std::vector<std::string> written_;
@@ -363,7 +361,7 @@ int RunCapture(int argc, char** argv) {
   std::fflush(stdout);
 
   const unsigned long timeoutMs = FrameTimeoutMs(s);
-  FrameSink sink(s, info);
+  FrameSink sink(s);
   stopRequested = 0;
   CatchStopSignals();
   startCapture();
