@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <system_error>
+#include <thread>
 
+#include "core/FrameStamp.h"
 #include "core/ModelInfo.h"
 #include "okccamera/CCameraBase.h"
 #include "okccamera/CCyUSBEndPoint.h"
@@ -18,7 +20,19 @@ namespace {
 // stop, a stalled stream or a camera that left the bus never holds it long.
 constexpr uint64_t kSleepSliceMs = 50;
 constexpr uint32_t kWaitSliceMs = 20;
-constexpr auto kLockSlice = std::chrono::milliseconds(10);
+// While a host thread holds the sensor lock, worker and companion look again this often.
+constexpr auto kLockRetry = std::chrono::milliseconds(1);
+
+// Takes `lock` unless `going` turns false first; true when it is held. Polls
+// with try_lock rather than a timed wait, which not every thread checker follows.
+template <typename Lock, typename Going>
+bool LockWhile(Lock& lock, Going going) {
+  while (!lock.try_lock()) {
+    if (!going()) return false;
+    std::this_thread::sleep_for(kLockRetry);
+  }
+  return true;
+}
 constexpr uint64_t kCompanionPollMs = 10;
 // How long a pass idles once the camera has left the bus.
 constexpr uint64_t kDeviceLostIdleMs = 100;
@@ -101,9 +115,7 @@ class CaptureEngine::Worker final : public CaptureContext {
   // Takes the sensor lock in slices; gives up once the run is stopping.
   bool Relock() {
     if (lock_.owns_lock()) return true;
-    while (!lock_.try_lock_for(kLockSlice))
-      if (!Going()) return false;
-    return true;
+    return LockWhile(lock_, [this] { return Going(); });
   }
 
   uint8_t* BufferA() const { return cam_.transferBufferA.get(); }
@@ -137,6 +149,8 @@ class CaptureEngine::Worker final : public CaptureContext {
   uint32_t waitTimeoutMs_ = 0;
   size_t bytesReceived_ = 0;
   bool lastTransferOk_ = false;
+  // Frame metadata: settings, times and numbers of the frames this run reads.
+  FrameStamp stamp_;
 };
 
 bool CaptureEngine::Worker::StartUp() {
@@ -148,6 +162,7 @@ bool CaptureEngine::Worker::StartUp() {
   plan_ = policy_.PlanFrame();
   policy_.PrepareStream(plan_);
   cam_.droppedFrames = 0;
+  cam_.frameQueue->ResetNotCollected();
   cam_.frameQueue->Reset();
   if (!endpoint_) return false;
   if (!PlanTransfers()) return false;
@@ -242,8 +257,10 @@ void CaptureEngine::Worker::Pass() {
     waits = policy_.NormalWaits(plan_);
   }
 
+  stamp_.Begin(cam_);
   lock_.unlock();
   ReadFrame(waits);
+  stamp_.Finish();
   if (!Relock() || !Capturing()) return;
 
   if (longExposure) policy_.AfterLongExposure();
@@ -268,6 +285,7 @@ void CaptureEngine::Worker::ReadFrame(const FrameWaits& waits) {
     lastTransferOk_ = endpoint_->CompleteTransfer(current_ + i * plan_.chunkBytes, length, transfer);
     if (!lastTransferOk_) NoteError(endpoint_->lastError);
     bytesReceived_ += length;
+    if (i == 0) stamp_.FirstDataArrived();
     // Still running after its waits: withdrawn, so it can never write into a
     // buffer that is handed off or refilled meanwhile.
     transfer.reset();
@@ -286,13 +304,18 @@ void CaptureEngine::Worker::JudgeAndHandOff() {
     outcome = bytesReceived_ == 0 ? FrameOutcome::Empty : FrameOutcome::Partial;
   }
 
+  // Every frame the camera sent gets a number, so gaps show frames lost on the way.
+  const FrameMetadata metadata = outcome != FrameOutcome::Empty ? stamp_.Number() : FrameMetadata{};
   if (outcome == FrameOutcome::Good) {
-    if (!cam_.frameQueue->Push(current_, plan_.frameBytes)) ++cam_.droppedFrames;
+    if (!cam_.frameQueue->Push(current_, plan_.frameBytes, metadata)) {
+      ++cam_.droppedFrames;
+      cam_.frameQueue->CountNotCollected();
+    }
     if (policy_.WantsMeasurementFrame()) engine_.KeepMeasurementFrame(current_, plan_.frameBytes);
   } else if (outcome == FrameOutcome::Unmarked) {
     // Lost synchronisation with the camera's frames: counted once, even if queued.
     ++cam_.droppedFrames;
-    if (policy_.QueueUnmarkedFrame()) cam_.frameQueue->Push(current_, plan_.frameBytes);
+    if (policy_.QueueUnmarkedFrame()) cam_.frameQueue->Push(current_, plan_.frameBytes, metadata);
   }
 
   FrameContext frame;
@@ -332,6 +355,7 @@ void CaptureEngine::Worker::ShutDown() {
   cam_.capturing = false;
   if (engine_.companion_.joinable()) engine_.companion_.join();
   cam_.droppedFrames = 0;
+  cam_.frameQueue->ResetNotCollected();
   policy_.StopStream();
   if (endpoint_) {
     CancelTransfers();
@@ -413,8 +437,7 @@ void CaptureEngine::CompanionLoop() {
   while (running()) {
     {
       std::unique_lock lock(camera_.SensorLock(), std::defer_lock);
-      while (!lock.try_lock_for(kLockSlice))
-        if (!running()) return;
+      if (!LockWhile(lock, running)) return;
       if (!running()) return;
       const MeasuredFrame frame = Measurement();
       policy_.CompanionTick(frame.length > 0 ? &frame : nullptr);

@@ -160,13 +160,15 @@ bool FrameDelivery::TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t 
   uint8_t* frame = camera_.workingFrame.get();
   for (;;) {
     if (!WaitForFrame(queue, timeoutMs, engine_)) return false;
-    if (!queue.Pop(frame, frameBytes)) continue;
+    FrameMetadata metadata;
+    if (!queue.Pop(frame, frameBytes, &metadata)) continue;
     if (variant_.checkMarker && !StartsWithFrameMarker(frame)) continue;  // never delivered
     if (f.exposureUs < variant_.lookAheadBelowUs) {
       if (!WaitForFrame(queue, LookAheadTimeoutMs(timeoutMs), engine_)) continue;
       uint8_t head[4] = {};
       if (!queue.PeekFront(head, sizeof head) || !StartsWithFrameMarker(head)) continue;
     }
+    queue.SetDelivered(metadata);
     return true;
   }
 }

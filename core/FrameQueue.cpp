@@ -21,7 +21,7 @@ void FrameQueue::Reset() {
   (void)frameAvailable_.try_acquire();
 }
 
-bool FrameQueue::Push(const uint8_t* frame, size_t length) {
+bool FrameQueue::Push(const uint8_t* frame, size_t length, const FrameMetadata& metadata) {
   std::lock_guard guard(lock_);
   if (count_ >= kSlots || !frame) return false;
   // A slot is allocated when it takes its first frame, so a camera that never
@@ -30,6 +30,7 @@ bool FrameQueue::Push(const uint8_t* frame, size_t length) {
   if (!slot) slot.reset(new (std::nothrow) uint8_t[slotSize_]);
   if (!slot) return false;
   std::memcpy(slots_[writeIndex_].get(), frame, std::min(length, slotSize_));
+  metadata_[writeIndex_] = metadata;
   writeIndex_ = (writeIndex_ + 1) % kSlots;
   if (++count_ == 1) frameAvailable_.release();
   return true;
@@ -41,10 +42,11 @@ bool FrameQueue::WaitFrame(uint32_t timeoutMs) {
   return Count() > 0;
 }
 
-bool FrameQueue::Pop(uint8_t* out, size_t length) {
+bool FrameQueue::Pop(uint8_t* out, size_t length, FrameMetadata* metadata) {
   std::lock_guard guard(lock_);
   if (count_ == 0 || !out) return false;
   std::memcpy(out, slots_[readIndex_].get(), std::min(length, slotSize_));
+  if (metadata) *metadata = metadata_[readIndex_];
   readIndex_ = (readIndex_ + 1) % kSlots;
   if (--count_ == 0) (void)frameAvailable_.try_acquire();
   return true;
@@ -55,6 +57,16 @@ bool FrameQueue::PeekFront(uint8_t* out, size_t length) {
   if (count_ == 0 || !out) return false;
   std::memcpy(out, slots_[readIndex_].get(), std::min(length, slotSize_));
   return true;
+}
+
+void FrameQueue::SetDelivered(const FrameMetadata& metadata) {
+  std::lock_guard guard(lock_);
+  delivered_ = metadata;
+}
+
+FrameMetadata FrameQueue::Delivered() {
+  std::lock_guard guard(lock_);
+  return delivered_;
 }
 
 int FrameQueue::Count() {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "okccamera/CameraTypes.h"
+#include "okccamera/Export.h"
 #include "okccamera/FrameQueue.h"
 #include "okccamera/Fx3Download.h"
 
@@ -27,7 +28,7 @@ struct AutoExposureDecision;
 struct WhiteBalanceDecision;
 }
 
-class CCameraBase {
+class OKC_API CCameraBase {
  public:
   CCameraBase(int maxWidth, int maxHeight);
   virtual ~CCameraBase();
@@ -105,7 +106,7 @@ class CCameraBase {
   // Serialises the camera's settings and sensor programming between the
   // host's threads, the capture worker and its companion; see
   // core/CaptureEngine.h for who holds it when.
-  using SensorMutex = std::recursive_timed_mutex;
+  using SensorMutex = std::recursive_mutex;
   SensorMutex& SensorLock() const { return sensorMutex_; }
 
   // ---- buffers, allocated when first needed ----

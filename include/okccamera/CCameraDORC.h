@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraBase.h"
 
-class CCameraDORC : public CCameraBase {
+class OKC_API CCameraDORC : public CCameraBase {
  public:
   explicit CCameraDORC(void* windowHandle = nullptr);
   ~CCameraDORC() override;

@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraBase.h"
 
-class CCameraPIMC : public CCameraBase {
+class OKC_API CCameraPIMC : public CCameraBase {
  public:
   explicit CCameraPIMC(void* windowHandle = nullptr);
   ~CCameraPIMC() override;

@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraBase.h"
 
-class CCameraRENM : public CCameraBase {
+class OKC_API CCameraRENM : public CCameraBase {
  public:
   explicit CCameraRENM(void* windowHandle = nullptr);
   ~CCameraRENM() override;

@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraBase.h"
 
-class CCameraSELC : public CCameraBase {
+class OKC_API CCameraSELC : public CCameraBase {
  public:
   explicit CCameraSELC(void* windowHandle = nullptr);
   ~CCameraSELC() override;

@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraBase.h"
 
-class CCameraSELM : public CCameraBase {
+class OKC_API CCameraSELM : public CCameraBase {
  public:
   explicit CCameraSELM(void* windowHandle = nullptr);
   ~CCameraSELM() override;

@@ -25,7 +25,7 @@ namespace okc::models {
 class TavCapture;
 }
 
-class CCameraTAV : public CCameraBase {
+class OKC_API CCameraTAV : public CCameraBase {
  public:
   ~CCameraTAV() override;
 

@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraTAV.h"
 
-class CCameraTAVC : public CCameraTAV {
+class OKC_API CCameraTAVC : public CCameraTAV {
  public:
   explicit CCameraTAVC(void* windowHandle = nullptr);
   ~CCameraTAVC() override;

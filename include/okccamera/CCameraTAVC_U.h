@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraTAV.h"
 
-class CCameraTAVC_U : public CCameraTAV {
+class OKC_API CCameraTAVC_U : public CCameraTAV {
  public:
   explicit CCameraTAVC_U(void* windowHandle = nullptr);
   ~CCameraTAVC_U() override;

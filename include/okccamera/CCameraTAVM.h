@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraTAV.h"
 
-class CCameraTAVM : public CCameraTAV {
+class OKC_API CCameraTAVM : public CCameraTAV {
  public:
   explicit CCameraTAVM(void* windowHandle = nullptr);
   ~CCameraTAVM() override;

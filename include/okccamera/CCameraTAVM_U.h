@@ -3,7 +3,7 @@
 
 #include "okccamera/CCameraTAV.h"
 
-class CCameraTAVM_U : public CCameraTAV {
+class OKC_API CCameraTAVM_U : public CCameraTAV {
  public:
   explicit CCameraTAVM_U(void* windowHandle = nullptr);
   ~CCameraTAVM_U() override;

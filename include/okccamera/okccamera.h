@@ -10,42 +10,43 @@
 #include <stdbool.h>
 
 #include "okccamera/CameraTypes.h"
+#include "okccamera/Export.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* ---- enumeration and selection ---- */
-int getNumberOfConnectedCameras(void);
-bool openCamera(int index);
-bool initCamera(void);
-void closeCamera(void);
-const char* getCameraModel(int index);
+OKC_API int getNumberOfConnectedCameras(void);
+OKC_API bool openCamera(int index);
+OKC_API bool initCamera(void);
+OKC_API void closeCamera(void);
+OKC_API const char* getCameraModel(int index);
 
 /* ---- properties and geometry ---- */
-bool isColorCam(void);
-double getPixelSize(void);
-int getColorBayer(void);
-int getMaxWidth(void);
-int getMaxHeight(void);
-int getWidth(void);
-int getHeight(void);
-int getBin(void);
-bool isBinSupported(int bin);
-bool isAvailable(Control_TYPE control);
-bool isImgTypeSupported(IMG_TYPE type);
-int getStartX(void);
-int getStartY(void);
-bool setStartPos(int x, int y);
+OKC_API bool isColorCam(void);
+OKC_API double getPixelSize(void);
+OKC_API int getColorBayer(void);
+OKC_API int getMaxWidth(void);
+OKC_API int getMaxHeight(void);
+OKC_API int getWidth(void);
+OKC_API int getHeight(void);
+OKC_API int getBin(void);
+OKC_API bool isBinSupported(int bin);
+OKC_API bool isAvailable(Control_TYPE control);
+OKC_API bool isImgTypeSupported(IMG_TYPE type);
+OKC_API int getStartX(void);
+OKC_API int getStartY(void);
+OKC_API bool setStartPos(int x, int y);
 
 /* ---- controls ---- */
-void setValue(Control_TYPE control, int value, bool automatic);
-int getValue(Control_TYPE control, bool* automatic);
-int getMin(Control_TYPE control);
-int getMax(Control_TYPE control);
-bool isAutoSupported(Control_TYPE control);
-void setAutoPara(int maxGain, int maxExposure, int targetBrightness);
-void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness);
+OKC_API void setValue(Control_TYPE control, int value, bool automatic);
+OKC_API int getValue(Control_TYPE control, bool* automatic);
+OKC_API int getMin(Control_TYPE control);
+OKC_API int getMax(Control_TYPE control);
+OKC_API bool isAutoSupported(Control_TYPE control);
+OKC_API void setAutoPara(int maxGain, int maxExposure, int targetBrightness);
+OKC_API void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness);
 
 /* ---- format and capture ----
  * getImageData: writes the next frame into buffer in the current format,
@@ -55,30 +56,72 @@ void getAutoPara(int* maxGain, int* maxExposure, int* targetBrightness);
  * writes nothing. timeoutMs 0 returns at once when no frame is waiting,
  * 0xFFFFFFFF waits without limit; a wait ends early, with false, once capture
  * has stopped or the camera has left the bus. */
-bool setImageFormat(int width, int height, int bin, IMG_TYPE type);
-IMG_TYPE getImgType(void);
-void startCapture(void);
-void stopCapture(void);
-bool getImageData(unsigned char* buffer, int size, unsigned long timeoutMs);
+OKC_API bool setImageFormat(int width, int height, int bin, IMG_TYPE type);
+OKC_API IMG_TYPE getImgType(void);
+OKC_API void startCapture(void);
+OKC_API void stopCapture(void);
+OKC_API bool getImageData(unsigned char* buffer, int size, unsigned long timeoutMs);
 
 /* ---- extras ---- */
-void addTimestamp(bool on);
-bool isTimestampAdded(void);
-float getSensorTemp(void);
-unsigned int getDroppedFrames(void);
-bool SetMisc(bool flipRow, bool flipColumn);
-void GetMisc(bool* flipRow, bool* flipColumn);
-void pulseGuide(GuideD direction, int durationMs);
-bool EnableDarkSubtract(char* bmpPath);
-void DisableDarkSubtract(void);
+OKC_API void addTimestamp(bool on);
+OKC_API bool isTimestampAdded(void);
+OKC_API float getSensorTemp(void);
+OKC_API unsigned int getDroppedFrames(void);
+OKC_API bool SetMisc(bool flipRow, bool flipColumn);
+OKC_API void GetMisc(bool* flipRow, bool* flipColumn);
+OKC_API void pulseGuide(GuideD direction, int durationMs);
+OKC_API bool EnableDarkSubtract(char* bmpPath);
+OKC_API void DisableDarkSubtract(void);
 
 /* ---- simulated cameras ----
  * Replaces the real USB backend by a simulated bus carrying the listed models,
  * e.g. "TAVC,TAVM-U" (names as in the model strings, without "YRA OKC").
  * Returns the number of simulated cameras attached, or -1 when a name is unknown
  * (nothing changes then). okcUseRealCameras goes back to libusb. */
-int okcUseSimulatedCameras(const char* models);
-void okcUseRealCameras(void);
+OKC_API int okcUseSimulatedCameras(const char* models);
+OKC_API void okcUseRealCameras(void);
+
+/* ---- frame metadata ----
+ * What is known about the frame getImageData last delivered. Times are
+ * microseconds: UTC since 1970-01-01 (wall clock) and CLOCK_MONOTONIC. The
+ * camera does not time-stamp frames: the end is when the frame's last USB
+ * transfer completed, the start that time less the readout (the spread of
+ * the frame's transfers) and the exposure time, an estimate good to a few
+ * milliseconds. `sequence` numbers every frame the camera sent in this
+ * capture run from 1, so a gap between two delivered frames shows how many
+ * were lost. The region is the delivered window: `width` x `height` pixels at
+ * `bin`, taken from the sensor at (`startX`, `startY`) in sensor pixels before
+ * any mirroring, then mirrored left-right (`flipRow`) and/or top-bottom
+ * (`flipColumn`). */
+typedef struct OKCFrameInfo {
+  unsigned long long sequence;
+  long long startUtcUs;
+  long long endUtcUs;
+  long long startMonotonicUs;
+  long long endMonotonicUs;
+  unsigned int exposureUs;
+  int gain;
+  int width;
+  int height;
+  int bin;
+  int startX;
+  int startY;
+  bool flipRow;
+  bool flipColumn;
+} OKCFrameInfo;
+
+/* Fills *info for the frame getImageData last delivered; false (nothing
+ * written) when no frame has been delivered since the camera was opened or
+ * the camera's model does not stream yet. */
+OKC_API bool okcGetFrameInfo(OKCFrameInfo* info);
+
+/* The frames dropped in the current capture run (getDroppedFrames is their
+ * sum), split by cause: lostByCamera counts frames that the camera or the
+ * USB transfer spoiled (incomplete or without their start mark);
+ * notCollected counts whole frames discarded because the host had not taken
+ * the two frames waiting before them. Either pointer may be null. False when
+ * no camera is open (both set to 0). */
+OKC_API bool okcGetDropCounts(unsigned int* lostByCamera, unsigned int* notCollected);
 
 /* ---- firmware ----
  * Firmware images are files. okcSetFirmwareFolder makes the library look for

@@ -84,12 +84,19 @@ TEST_F(CaptureTest, Usb3FrameWithoutItsTrailerIsNeverDelivered) {
   }
   const uint64_t sentBefore = sim->FramesProduced();
   sim->DropTrailerOfNextFrames(1);
-  ASSERT_TRUE(WaitUntil([&] { return getDroppedFrames() >= 1; }));
+  // Counted once, as lost by the camera (frames this slow host did not
+  // collect meanwhile are counted apart).
+  auto lostByCamera = [] {
+    unsigned lost = 0;
+    okcGetDropCounts(&lost, nullptr);
+    return lost;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return lostByCamera() == 1; }));
   // Frames delivered afterwards are whole and the stream goes on.
   while (sim->FramesProduced() < sentBefore + 4)
     ASSERT_TRUE(getImageData(frame.data(), static_cast<int>(frame.size()), 0xFFFFFFFF));
   EXPECT_EQ(Mismatches(frame, Raw8Of(ExpectedWindow()), 320), 0);
-  EXPECT_GE(getDroppedFrames(), 1u);  // a slow host may also have missed one
+  EXPECT_EQ(lostByCamera(), 1u);
   stopCapture();
 }
 
@@ -142,8 +149,10 @@ TEST_F(Usb3LongExposure, HostTimesItInSecondStepsAtTwentyFourMegahertz) {
       break;
     }
   // 61 steps of a second less the two that the 2096 ms readout of 4095 lines takes.
+  // (On a loaded machine a clock step may pass while the worker is between two
+  // of its sleeps, so the upper bound leaves room for that.)
   EXPECT_GE(timedMs, 59000u);
-  EXPECT_LT(timedMs, 61000u);
+  EXPECT_LT(timedMs, 63000u);
   stopCapture();
 }
 

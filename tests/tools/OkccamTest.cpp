@@ -132,12 +132,14 @@ TEST_F(OkccamTool, ClearErrorsAndNonZeroExits) {
   };
   const Case cases[] = {
       {"list --sim NOPE", "unknown model"},
-      {"capture --sim TAVC --frames 0 --out " + dir.string(), "--frames must be"},
+      {"capture --sim TAVC --frames -1 --out " + dir.string(), "--frames must be"},
       {"capture --sim TAVC --gain 101 --out " + dir.string(), "--gain must be"},
       {"capture --sim TAVC --format jpeg --out " + dir.string(), "--format must be"},
       {"capture --sim TAVC --frames 1 --out /proc/okccam-cannot-write", "output folder"},
       {"capture --sim TAVC --frames 1", "--out is required"},
-      {"capture --sim TAVC --frames 1 --roi 5000,5000 --out " + dir.string(), "refuses region"},
+      {"capture --sim TAVC --frames 1 --roi 5000,5000 --out " + dir.string(), "does not fit the delivered image"},
+      {"capture --sim TAVC --file-format tiff --out " + dir.string(), "--file-format must be"},
+      {"capture --sim TAVC --frame-type science --out " + dir.string(), "--frame-type must be"},
       {"capture --sim TAVC --frames 1 --roi 320 --out " + dir.string(), "--roi must be"},
       {"guide --sim TAVC --direction up --ms 10", "--direction must be"},
       {"info --sim TAVC --camera 3", "--camera must be"},
@@ -180,7 +182,7 @@ TEST_F(OkccamTool, AutomaticModesAreReportedPerFrameAndInTheHeader) {
   run = RunOkccam("capture --sim TAVC --frames 1 --roi 320,240 --exposure-us 3000 --out " + out.string());
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.output.find("frame 1:"), std::string::npos) << run.output;
-  ASSERT_EQ(fits_open_file(&file, (out / "frame-00001.fits").c_str(), READONLY, &status), 0);
+  ASSERT_EQ(fits_open_file(&file, (out / "frame-00004.fits").c_str(), READONLY, &status), 0);
   EXPECT_EQ(KeyLogical(file, "AUTOEXP"), 0);
   fits_close_file(file, &status);
 }

@@ -1,18 +1,22 @@
-// okccam capture: stream frames from a camera into FITS or PNG files.
+// okccam capture: stream frames from a camera into FITS, PNG or SER files.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "CameraSession.h"
 #include "Commands.h"
 #include "ImageFiles.h"
-#include "imaging/Demosaic.h"
+#include "OutputFiles.h"
+#include "Region.h"
+#include "SerWriter.h"
 #include "okccamera/okccamera.h"
 
 namespace okccam {
@@ -26,6 +30,26 @@ struct Format {
 };
 constexpr Format kFormats[] = {
     {"raw8", IMGTYPE_RAW8, 1}, {"raw16", IMGTYPE_RAW16, 2}, {"rgb24", IMGTYPE_RGB24, 3}, {"y8", IMGTYPE_Y8, 1}};
+
+struct FrameType {
+  const char* option;
+  const char* imageType;  // IMAGETYP as astronomy programs write it
+};
+constexpr FrameType kFrameTypes[] = {
+    {"light", "Light Frame"}, {"dark", "Dark Frame"}, {"flat", "Flat Field"}, {"bias", "Bias Frame"}};
+
+// The capture loop looks at this between waits; set by Ctrl-C (SIGINT) and SIGTERM.
+volatile std::sig_atomic_t stopRequested = 0;
+void OnStopSignal(int) { stopRequested = 1; }
+
+// Ctrl-C and SIGTERM end the capture after the current frame instead of the program.
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
 
 // Creates the folder when missing and checks that files can be written in it.
 bool PrepareFolder(const std::string& dir, std::string* error) {
@@ -45,32 +69,16 @@ bool PrepareFolder(const std::string& dir, std::string* error) {
   return true;
 }
 
-// "W,H" or "W,H,X,Y".
-bool ParseRoi(const std::string& text, int* w, int* h, int* x, int* y) {
-  int n = std::sscanf(text.c_str(), "%d,%d,%d,%d", w, h, x, y);
-  return n == 2 || n == 4 ? (n == 2 ? (*x = *y = -1, true) : true) : false;
-}
-
-std::string UtcNowIso() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t t = system_clock::to_time_t(now);
-  const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+// ISO 8601 UTC to the millisecond, from microseconds since 1970.
+std::string IsoUtc(int64_t unixUs) {
+  const int64_t ms = unixUs / 1000 - (unixUs % 1000 < 0 ? 1 : 0);
+  const std::time_t t = static_cast<std::time_t>(ms / 1000);
   std::tm tm{};
   gmtime_r(&t, &tm);
   char text[64];
   std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
   return text;
-}
-
-// The colour filter layout of a delivered raw frame, after the camera's software mirrors.
-std::string BayerName(int width, int height) {
-  bool flipRow = false, flipColumn = false;
-  GetMisc(&flipRow, &flipColumn);
-  static const char* kNames[] = {"RGGB", "BGGR", "GRBG", "GBRG"};
-  const int layout = okc::imaging::EffectiveBayerLayout(getColorBayer(), flipRow, flipColumn, width, height);
-  return layout >= 0 ? kNames[layout] : "";
 }
 
 // Mean sample of a delivered frame on the 8-bit scale, to watch the automatic exposure settle.
@@ -86,146 +94,351 @@ double FrameMean(const std::vector<uint8_t>& frame, int bytesPerPixel) {
   return sum / static_cast<double>(frame.size());
 }
 
-void ShowProgress(int done, int total) {
-  if (!isatty(STDERR_FILENO)) return;
-  const int width = 30, filled = total ? done * width / total : width;
-  std::fprintf(stderr, "\r[%s%s] %d/%d", std::string(filled, '#').c_str(), std::string(width - filled, ' ').c_str(),
-               done, total);
-  if (done == total) std::fprintf(stderr, "\n");
+// One line on a terminal, rewritten in place.
+void ShowStatus(const std::string& text) {
+  if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r%-60s", text.c_str());
 }
+void EndStatus() {
+  if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r%-60s\r", "");
+}
+
+// Exposures from this long on show the time left while the tool waits.
+constexpr uint64_t kStatusFromUs = 1000000;
+// Frame waits are cut into slices to notice Ctrl-C and update the status line.
+constexpr unsigned long kWaitSliceMs = 200;
+
+// Waits up to timeoutMs for the next frame. False on timeout or when a stop was requested.
+bool WaitForFrame(std::vector<uint8_t>& frame, unsigned long timeoutMs, uint64_t exposureUs, int number) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    if (stopRequested) return false;
+    if (getImageData(frame.data(), static_cast<int>(frame.size()), kWaitSliceMs)) return true;
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (waited * 1000 >= static_cast<double>(timeoutMs)) return false;
+    if (exposureUs >= kStatusFromUs) {
+      char text[96];
+      const double left = std::max(0.0, static_cast<double>(exposureUs) / 1e6 - waited);
+      std::snprintf(text, sizeof(text), "frame %d: exposing, %.0f s left", number, left);
+      ShowStatus(text);
+    }
+  }
+}
+
+// The command's settings once parsed and checked.
+struct CaptureSettings {
+  long long frames = 1, exposureUs = -1, gain = -1, bin = 1, target = -1;
+  bool autoExposure = false, autoGain = false, autoBalance = false;
+  const Format* format = &kFormats[0];
+  std::string fileFormat = "fits";
+  const FrameType* frameType = &kFrameTypes[0];
+  std::optional<Region> roi;
+  std::string outDir, prefix;
+  bool overwrite = false;
+};
+
+bool ParseSettings(const Options& options, CaptureSettings* s, std::string* error) {
+  if (!options.GetInt("frames", 0, 1000000, &s->frames, error) ||
+      !options.GetInt("exposure-us", 64, 1000000000, &s->exposureUs, error) ||
+      !options.GetInt("gain", 0, 100, &s->gain, error) || !options.GetInt("bin", 1, 2, &s->bin, error) ||
+      !options.GetInt("target-brightness", 0, 255, &s->target, error))
+    return false;
+  s->autoExposure = options.Has("auto-exposure");
+  s->autoGain = options.Has("auto-gain");
+  s->autoBalance = options.Has("auto-wb");
+  s->overwrite = options.Has("overwrite");
+  if (auto name = options.Get("format")) {
+    s->format = nullptr;
+    for (const Format& f : kFormats)
+      if (*name == f.name) s->format = &f;
+    if (!s->format) {
+      *error = "--format must be raw8, raw16, rgb24 or y8";
+      return false;
+    }
+  }
+  s->fileFormat = options.Get("file-format").value_or("fits");
+  if (s->fileFormat != "fits" && s->fileFormat != "png" && s->fileFormat != "ser") {
+    *error = "--file-format must be fits, png or ser";
+    return false;
+  }
+  if (auto type = options.Get("frame-type")) {
+    s->frameType = nullptr;
+    for (const FrameType& t : kFrameTypes)
+      if (*type == t.option) s->frameType = &t;
+    if (!s->frameType) {
+      *error = "--frame-type must be light, dark, flat or bias";
+      return false;
+    }
+  }
+  if (auto roi = options.Get("roi")) {
+    s->roi = ParseRegion(*roi, error);
+    if (!s->roi) return false;
+  }
+  s->prefix = options.Get("prefix").value_or(s->fileFormat == "ser" ? "video" : "frame");
+  if (s->prefix.empty() || s->prefix.find('/') != std::string::npos || s->prefix[0] == '.') {
+    *error = "--prefix must be a file name without '/' that does not start with '.'";
+    return false;
+  }
+  s->outDir = options.Get("out").value_or("");
+  return PrepareFolder(s->outDir, error);
+}
+
+// Sets format, region, exposure and gain on the open camera. False with a message.
+bool ConfigureCamera(CaptureSettings& s, std::string* error) {
+  if (!isImgTypeSupported(s.format->type)) {
+    *error = std::string("this camera does not offer --format ") + s.format->name;
+    return false;
+  }
+  if (s.bin == 2 && !isBinSupported(2)) {
+    *error = "this camera does not offer --bin 2";
+    return false;
+  }
+  bool flipRow = false, flipColumn = false;
+  GetMisc(&flipRow, &flipColumn);
+  const SensorGeometry geometry{getMaxWidth(), getMaxHeight(), static_cast<int>(s.bin), flipRow, flipColumn};
+  Region region{geometry.FullWidth(), geometry.FullHeight(), 0, 0, false};
+  if (s.roi) region = *s.roi;
+  int sensorX = 0, sensorY = 0;
+  if (!SensorStartOf(region, geometry, &sensorX, &sensorY, error)) return false;
+  if (!setImageFormat(region.width, region.height, static_cast<int>(s.bin), s.format->type)) {
+    *error = "the camera refuses region " + std::to_string(region.width) + " x " + std::to_string(region.height) +
+             " at bin " + std::to_string(s.bin) +
+             " (it must fit the sensor; USB 2 models also need W x H x bin x bin to be a multiple of 1024)";
+    return false;
+  }
+  const bool fullFrame = region.width == geometry.FullWidth() && region.height == geometry.FullHeight();
+  if (region.placed && !fullFrame) {
+    if (!setStartPos(sensorX, sensorY) || getStartX() != sensorX || getStartY() != sensorY) {
+      *error = "the camera refuses region " + std::to_string(region.width) + "," + std::to_string(region.height) +
+               "," + std::to_string(region.x) + "," + std::to_string(region.y);
+      return false;
+    }
+  }
+  if (s.autoBalance && !isColorCam()) {
+    *error = "this camera has no white balance for --auto-wb";
+    return false;
+  }
+  bool wasAutomatic = false;
+  // The given values are where the automatic modes start from.
+  if (s.exposureUs < 0) s.exposureUs = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &wasAutomatic));
+  if (s.gain < 0) s.gain = getValue(CTRL_GAIN, &wasAutomatic);
+  setValue(CTRL_EXPOSURE, static_cast<int>(s.exposureUs), s.autoExposure);
+  setValue(CTRL_GAIN, static_cast<int>(s.gain), s.autoGain);
+  if (isColorCam()) setValue(CTRL_WB_RED, getValue(CTRL_WB_RED, &wasAutomatic), s.autoBalance);
+  if (s.target >= 0) {
+    int maxGain = 0, maxExposureS = 0, ignored = 0;
+    getAutoPara(&maxGain, &maxExposureS, &ignored);
+    setAutoPara(maxGain, maxExposureS, static_cast<int>(s.target));
+  }
+  return true;
+}
+
+// How long to wait for a frame: twice the exposure plus a generous allowance
+// for start-up and readout; under automatic exposure, twice the longest it may choose.
+unsigned long FrameTimeoutMs(const CaptureSettings& s) {
+  int maxGain = 0, maxExposureS = 0, targetNow = 0;
+  getAutoPara(&maxGain, &maxExposureS, &targetNow);
+  const uint64_t automaticLongestUs = static_cast<uint64_t>(std::max(maxExposureS, 0)) * 1000000u;
+  const uint64_t longestUs = s.autoExposure ? std::max(static_cast<uint64_t>(s.exposureUs), automaticLongestUs)
+                                            : static_cast<uint64_t>(s.exposureUs);
+  return static_cast<unsigned long>(std::min<uint64_t>(longestUs / 1000 * 2 + 5000, 0xFFFFFFFEu));
+}
+
+// Where the frames go: numbered image files, or one SER video.
+class FrameSink {
+ public:
+  explicit FrameSink(const CaptureSettings& s) : settings_(s), files_(s.outDir, s.prefix, s.fileFormat, s.overwrite) {}
+  ~FrameSink() {
+    if (serOpen_) {
+      ser_.Abandon();
+      files_.Discard();
+    }
+  }
+
+  bool Write(const std::vector<uint8_t>& frame, const FrameInfo& info, int64_t startUtcUs, std::string* error) {
+    if (settings_.fileFormat == "ser") {
+      if (!serOpen_) {
+        SerFormat format;
+        format.width = info.width;
+        format.height = info.height;
+        format.bitsPerSample = info.bytesPerPixel == 2 ? 16 : 8;
+        format.colour = info.bytesPerPixel == 3 ? SerColour::BGR : SerColourOfPattern(info.bayerPattern);
+        format.instrument = info.instrument;
+        if (!ser_.Open(files_.TemporaryPath(), format, error)) {
+          files_.Discard();
+          return false;
+        }
+        serOpen_ = true;
+      }
+      if (ser_.AddFrame(frame.data(), startUtcUs, error)) return true;
+      ser_.Abandon();
+      files_.Discard();
+      serOpen_ = false;
+      return false;
+    }
+    const std::string temporary = files_.TemporaryPath();
+    const bool ok = settings_.fileFormat == "png" ? WritePng(temporary, frame.data(), info, error)
+                                                  : WriteFits(temporary, frame.data(), info, error);
+    if (!ok) {
+      files_.Discard();
+      return false;
+    }
+    std::string path;
+    if (!files_.Publish(&path, error)) return false;
+    written_.push_back(path);
+    return true;
+  }
+
+  // Finishes a SER video. False with a message (the partial video is then removed).
+  bool Finish(std::string* error) {
+    if (!serOpen_) return true;
+    serOpen_ = false;
+    std::string path;
+    if (!ser_.Finish(error)) {
+      files_.Discard();
+      return false;
+    }
+    if (!files_.Publish(&path, error)) return false;
+    written_.push_back(path);
+    return true;
+  }
+
+  const std::vector<std::string>& Written() const { return written_; }
+
+ private:
+  const CaptureSettings& settings_;
+  OutputFiles files_;
+  SerWriter ser_;
+  bool serOpen_ = false;
+  std::vector<std::string> written_;
+};
 
 }  // namespace
 
 int RunCapture(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv,
-                     {"sim", "camera", "frames", "exposure-us", "gain", "bin", "format", "roi", "out", "file-format",
-                      "target-brightness", "firmware-dir"},
-                     &error, {"auto-exposure", "auto-gain", "auto-wb", "timestamp"}))
+  bool helped = false;
+  if (!HelpOrParse(options, argc, argv,
+                   {"sim", "camera", "frames", "exposure-us", "gain", "bin", "format", "roi", "out", "file-format",
+                    "target-brightness", "prefix", "frame-type", "firmware-dir"},
+                   {"auto-exposure", "auto-gain", "auto-wb", "timestamp", "overwrite"}, &error, &helped))
     return Fail(error);
-  long long frames = 1, exposureUs = -1, gain = -1, bin = 1, target = -1;
-  if (!options.GetInt("frames", 1, 1000000, &frames, &error) ||
-      !options.GetInt("exposure-us", 64, 1000000000, &exposureUs, &error) ||
-      !options.GetInt("gain", 0, 100, &gain, &error) || !options.GetInt("bin", 1, 2, &bin, &error) ||
-      !options.GetInt("target-brightness", 0, 255, &target, &error))
-    return Fail(error);
-  const bool autoExposure = options.Has("auto-exposure"), autoGain = options.Has("auto-gain");
-  const bool autoBalance = options.Has("auto-wb");
-  const Format* format = &kFormats[0];
-  if (auto name = options.Get("format")) {
-    format = nullptr;
-    for (const Format& f : kFormats)
-      if (*name == f.name) format = &f;
-    if (!format) return Fail("--format must be raw8, raw16, rgb24 or y8");
-  }
-  const std::string fileFormat = options.Get("file-format").value_or("fits");
-  if (fileFormat != "fits" && fileFormat != "png") return Fail("--file-format must be fits or png");
-  int roiW = 0, roiH = 0, roiX = -1, roiY = -1;
-  if (auto roi = options.Get("roi"); roi && !ParseRoi(*roi, &roiW, &roiH, &roiX, &roiY))
-    return Fail("--roi must be W,H or W,H,X,Y");
-  const std::string outDir = options.Get("out").value_or("");
-  if (!PrepareFolder(outDir, &error)) return Fail(error);
+  if (helped) return 0;
+  CaptureSettings s;
+  if (!ParseSettings(options, &s, &error)) return Fail(error);
   if (!OpenSelectedCamera(options, &error)) return Fail(error);
-
-  if (!isImgTypeSupported(format->type)) {
+  if (!ConfigureCamera(s, &error)) {
     closeCamera();
-    return Fail(std::string("this camera does not offer --format ") + format->name);
-  }
-  if (bin == 2 && !isBinSupported(2)) {
-    closeCamera();
-    return Fail("this camera does not offer --bin 2");
-  }
-  if (roiW == 0) {
-    roiW = getMaxWidth() / static_cast<int>(bin);
-    roiH = getMaxHeight() / static_cast<int>(bin);
-  }
-  if (!setImageFormat(roiW, roiH, static_cast<int>(bin), format->type)) {
-    closeCamera();
-    return Fail("the camera refuses region " + std::to_string(roiW) + "x" + std::to_string(roiH) + " at bin " +
-                std::to_string(bin));
-  }
-  if (roiX >= 0 && !setStartPos(roiX, roiY)) {
-    closeCamera();
-    return Fail("the camera refuses start position " + std::to_string(roiX) + "," + std::to_string(roiY));
-  }
-  if (autoBalance && !isColorCam()) {
-    closeCamera();
-    return Fail("this camera has no white balance for --auto-wb");
-  }
-  bool wasAutomatic = false;
-  // The given values are where the automatic modes start from.
-  if (exposureUs < 0) exposureUs = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &wasAutomatic));
-  if (gain < 0) gain = getValue(CTRL_GAIN, &wasAutomatic);
-  setValue(CTRL_EXPOSURE, static_cast<int>(exposureUs), autoExposure);
-  setValue(CTRL_GAIN, static_cast<int>(gain), autoGain);
-  if (isColorCam()) setValue(CTRL_WB_RED, getValue(CTRL_WB_RED, &wasAutomatic), autoBalance);
-  if (target >= 0) {
-    int maxGain = 0, maxExposureS = 0, ignored = 0;
-    getAutoPara(&maxGain, &maxExposureS, &ignored);
-    setAutoPara(maxGain, maxExposureS, static_cast<int>(target));
+    return Fail(error);
   }
   addTimestamp(options.Has("timestamp"));
-  const bool reportEachFrame = autoExposure || autoGain || autoBalance;
+  const bool reportEachFrame = s.autoExposure || s.autoGain || s.autoBalance;
 
   const int width = getWidth(), height = getHeight();
-  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * format->bytesPerPixel);
+  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * s.format->bytesPerPixel);
   FrameInfo info;
   info.width = width;
   info.height = height;
-  info.bytesPerPixel = format->bytesPerPixel;
+  info.bytesPerPixel = s.format->bytesPerPixel;
   info.bin = getBin();
   info.instrument = getCameraModel(static_cast<int>(std::stoll(options.Get("camera").value_or("0"))));
   info.pixelSizeUm = getPixelSize();
-  const bool rawColour = isColorCam() && (format->type == IMGTYPE_RAW8 || format->type == IMGTYPE_RAW16);
-  if (rawColour && info.bin == 1) info.bayerPattern = BayerName(width, height);
+  info.imageType = s.frameType->imageType;
+  info.software = std::string("okccam ") + OKCCAM_VERSION;
+  const bool rawColour = isColorCam() && (s.format->type == IMGTYPE_RAW8 || s.format->type == IMGTYPE_RAW16);
+  if (rawColour && info.bin == 1) info.bayerPattern = DeliveredBayerPattern(width, height);
+  bool automatic = false;
+  if (isAvailable(CTRL_BRIGHTNESS)) info.offset = getValue(CTRL_BRIGHTNESS, &automatic);
+  bool flipRow = false, flipColumn = false;
+  GetMisc(&flipRow, &flipColumn);
+  const SensorGeometry geometry{getMaxWidth(), getMaxHeight(), info.bin, flipRow, flipColumn};
+  const Region used = DeliveredRegionOf(width, height, getStartX(), getStartY(), geometry);
+  info.xOrigin = used.x;
+  info.yOrigin = used.y;
+  std::printf("region %d,%d,%d,%d of the delivered %d x %d image (bin %d); exposure %lld us%s; gain %lld%s\n",
+              used.width, used.height, used.x, used.y, geometry.FullWidth(), geometry.FullHeight(), info.bin,
+              s.exposureUs, s.autoExposure ? " (automatic)" : "", s.gain, s.autoGain ? " (automatic)" : "");
+  std::fflush(stdout);
 
-  // Wait for a frame: twice the exposure plus a generous allowance for start-up and
-  // readout; under automatic exposure, twice the longest it may choose.
-  int maxGain = 0, maxExposureS = 0, targetNow = 0;
-  getAutoPara(&maxGain, &maxExposureS, &targetNow);
-  const uint64_t automaticLongestUs = static_cast<uint64_t>(std::max(maxExposureS, 0)) * 1000000u;
-  const uint64_t longestUs = autoExposure ? std::max(static_cast<uint64_t>(exposureUs), automaticLongestUs)
-                                          : static_cast<uint64_t>(exposureUs);
-  // Below the value that means "no limit".
-  const unsigned long timeoutMs =
-      static_cast<unsigned long>(std::min<uint64_t>(longestUs / 1000 * 2 + 5000, 0xFFFFFFFEu));
-
+  const unsigned long timeoutMs = FrameTimeoutMs(s);
+  FrameSink sink(s);
+  stopRequested = 0;
+  CatchStopSignals();
   startCapture();
-  const auto start = std::chrono::steady_clock::now();
-  int written = 0;
-  for (int i = 0; i < frames; ++i) {
-    const std::string date = UtcNowIso();
-    if (!getImageData(frame.data(), static_cast<int>(frame.size()), timeoutMs)) {
-      error = "no frame within " + std::to_string(timeoutMs) + " ms";
+  int delivered = 0;
+  unsigned lostByCamera = 0, notCollected = 0;
+  int64_t firstStartUs = 0, lastEndUs = 0;
+  bool failed = false;
+  for (int i = 0; s.frames == 0 || i < s.frames; ++i) {
+    if (!WaitForFrame(frame, timeoutMs, static_cast<uint64_t>(s.exposureUs), i + 1)) {
+      EndStatus();
+      if (!stopRequested) {
+        error = "no frame within " + std::to_string(timeoutMs) + " ms";
+        failed = true;
+      }
       break;
     }
-    // What the frame was taken with: the values in force when it arrived.
-    info.exposureSeconds = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &info.autoExposure)) / 1e6;
-    info.gain = getValue(CTRL_GAIN, &info.autoGain);
+    EndStatus();
+    // Drops up to this frame: later ones happen while the tool writes files.
+    okcGetDropCounts(&lostByCamera, &notCollected);
+    OKCFrameInfo meta{};
+    const bool haveMeta = okcGetFrameInfo(&meta);
+    if (haveMeta) {
+      info.exposureSeconds = meta.exposureUs / 1e6;
+      info.gain = meta.gain;
+    } else {
+      info.exposureSeconds = static_cast<unsigned int>(getValue(CTRL_EXPOSURE, &automatic)) / 1e6;
+      info.gain = getValue(CTRL_GAIN, &automatic);
+    }
+    getValue(CTRL_EXPOSURE, &info.autoExposure);
+    getValue(CTRL_GAIN, &info.autoGain);
+    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::system_clock::now().time_since_epoch()).count();
+    const int64_t startUs = haveMeta ? meta.startUtcUs : nowUs - static_cast<int64_t>(s.exposureUs);
+    const int64_t endUs = haveMeta ? meta.endUtcUs : nowUs;
+    if (delivered == 0) firstStartUs = haveMeta ? meta.startMonotonicUs : startUs;
+    lastEndUs = haveMeta ? meta.endMonotonicUs : endUs;
+    ++delivered;
     if (reportEachFrame) {
       bool balanceAuto = false;
       const int red = getValue(CTRL_WB_RED, &balanceAuto), blue = getValue(CTRL_WB_BLUE, &balanceAuto);
       std::printf("frame %d: exposure %.0f us, gain %d, balance %d/%d, mean %.1f\n", i + 1,
-                  info.exposureSeconds * 1e6, info.gain, red, blue, FrameMean(frame, format->bytesPerPixel));
+                  info.exposureSeconds * 1e6, info.gain, red, blue, FrameMean(frame, s.format->bytesPerPixel));
     }
     info.temperatureC = getSensorTemp();
-    info.dateObs = date;
-    char name[64];
-    std::snprintf(name, sizeof(name), "/frame-%05d.%s", i + 1, fileFormat.c_str());
-    const bool ok = fileFormat == "png" ? WritePng(outDir + name, frame.data(), info, &error)
-                                        : WriteFits(outDir + name, frame.data(), info, &error);
-    if (!ok) break;
-    ++written;
-    ShowProgress(written, static_cast<int>(frames));
+    info.dateObs = IsoUtc(startUs);
+    info.dateEnd = IsoUtc(endUs);
+    if (!sink.Write(frame, info, startUs, &error)) {
+      failed = true;
+      break;
+    }
+    if (isatty(STDERR_FILENO) && s.frames > 0)
+      std::fprintf(stderr, "\r%d/%lld frames", i + 1, s.frames);
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const unsigned dropped = getDroppedFrames();
+  if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\n");
   stopCapture();
   closeCamera();
-  std::printf("%d frames written to %s, %.2f frames/s, %u dropped\n", written, outDir.c_str(),
-              seconds > 0 ? written / seconds : 0.0, dropped);
-  if (written < frames) return Fail(error);
+  std::string finishError;
+  if (!failed && !sink.Finish(&finishError)) {
+    error = finishError;
+    failed = true;
+  }
+  const int written = s.fileFormat == "ser" ? (sink.Written().empty() ? 0 : delivered)
+                                            : static_cast<int>(sink.Written().size());
+  const double seconds = static_cast<double>(lastEndUs - firstStartUs) / 1e6;
+  std::string rate = "-";
+  if (delivered > 0 && seconds > 0) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.2f", delivered / seconds);
+    rate = text;
+  }
+  const std::string where = s.fileFormat == "ser" && !sink.Written().empty() ? sink.Written().front() : s.outDir;
+  std::printf("%d frames written to %s, %s frames/s, %u dropped (%u lost by the camera or USB, %u not collected in "
+              "time)%s\n",
+              written, where.c_str(), rate.c_str(), lostByCamera + notCollected, lostByCamera, notCollected,
+              stopRequested ? ", stopped by Ctrl-C" : "");
+  if (failed) return Fail(error);
+  if (stopRequested && s.frames != 0) return 130;
   return 0;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Options.h"
 
@@ -9,6 +10,11 @@ namespace okccam {
 
 // Applies --sim and --firmware-dir when given; false with a message when a model name is unknown.
 bool SelectCameras(const Options& options, std::string* error);
+// Parses a command's options (--sim-no-noise added to `flags`); with -h or
+// --help prints the command's help and sets *helped instead. False with a
+// message when the options are wrong.
+bool HelpOrParse(Options& options, int argc, char** argv, const std::vector<std::string>& allowed,
+                 const std::vector<std::string>& flags, std::string* error, bool* helped);
 // Prints "okccam: message" to standard error and returns the exit code for errors.
 int Fail(const std::string& message);
 

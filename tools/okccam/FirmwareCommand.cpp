@@ -31,7 +31,10 @@ int MediaOf(const std::string& name) {
 int RunFirmware(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, {"sim", "camera", "file", "media", "firmware-dir"}, &error)) return Fail(error);
+  bool helped = false;
+  if (!HelpOrParse(options, argc, argv, {"sim", "camera", "file", "media", "firmware-dir"}, {}, &error, &helped))
+    return Fail(error);
+  if (helped) return 0;
   const auto file = options.Get("file");
   if (!file) return Fail("--file is required");
   const std::string mediaName = options.Get("media").value_or("ram");

@@ -11,7 +11,9 @@ namespace okccam {
 int RunGuide(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, {"sim", "camera", "direction", "ms", "firmware-dir"}, &error)) return Fail(error);
+  bool helped = false;
+  if (!HelpOrParse(options, argc, argv, {"sim", "camera", "direction", "ms", "firmware-dir"}, {}, &error, &helped)) return Fail(error);
+  if (helped) return 0;
   const auto direction = options.Get("direction");
   static const char* kNames[] = {"north", "south", "east", "west"};
   int d = -1;

@@ -3,6 +3,7 @@
 #include <fitsio.h>
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,7 +24,7 @@ std::string FitsError(int status) {
 bool WriteFits(const std::string& path, const uint8_t* pixels, const FrameInfo& info, std::string* error) {
   int status = 0;
   fitsfile* file = nullptr;
-  std::remove(path.c_str());  // cfitsio refuses to overwrite
+  std::remove(path.c_str());  // cfitsio refuses to overwrite (a stale temporary file)
   if (fits_create_file(&file, path.c_str(), &status)) {
     *error = "cannot create " + path + ": " + FitsError(status);
     return false;
@@ -68,6 +69,21 @@ bool WriteFits(const std::string& path, const uint8_t* pixels, const FrameInfo& 
   fits_update_key(file, TSTRING, "INSTRUME", const_cast<char*>(info.instrument.c_str()), "camera model", &status);
   fits_update_key(file, TSTRING, "DATE-OBS", const_cast<char*>(info.dateObs.c_str()), "UTC start of exposure",
                   &status);
+  if (!info.dateEnd.empty())
+    fits_update_key(file, TSTRING, "DATE-END", const_cast<char*>(info.dateEnd.c_str()), "UTC end of exposure",
+                    &status);
+  if (info.offset >= 0) {
+    int offset = info.offset;
+    fits_update_key(file, TINT, "OFFSET", &offset, "camera brightness (black level offset)", &status);
+  }
+  if (!info.imageType.empty())
+    fits_update_key(file, TSTRING, "IMAGETYP", const_cast<char*>(info.imageType.c_str()), "type of frame", &status);
+  int xOrigin = info.xOrigin, yOrigin = info.yOrigin;
+  fits_update_key(file, TINT, "XORGSUBF", &xOrigin, "subframe origin x [binned pixels]", &status);
+  fits_update_key(file, TINT, "YORGSUBF", &yOrigin, "subframe origin y [binned pixels]", &status);
+  if (!info.software.empty())
+    fits_update_key(file, TSTRING, "SWCREATE", const_cast<char*>(info.software.c_str()), "program that wrote this file",
+                    &status);
   fits_update_key(file, TSTRING, "ROWORDER", const_cast<char*>("TOP-DOWN"), "first row is the top of the image",
                   &status);
   if (!info.bayerPattern.empty()) {
@@ -133,6 +149,11 @@ bool WritePng(const std::string& path, const uint8_t* pixels, const FrameInfo& i
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &pngInfo);
+  // A full disk shows only when the buffered rest is written out.
+  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
   return true;
 }
 

@@ -20,7 +20,13 @@ struct FrameInfo {
   double pixelSizeUm = 0;
   std::string instrument;
   std::string bayerPattern;  // e.g. "GRBG" for raw colour frames, empty otherwise
-  std::string dateObs;       // ISO 8601 UTC, to the millisecond
+  std::string dateObs;       // start of the exposure, ISO 8601 UTC, to the millisecond
+  std::string dateEnd;       // end of the exposure, likewise
+  int offset = -1;           // the camera's brightness (black level offset); -1: none
+  std::string imageType;     // IMAGETYP, e.g. "Light Frame"
+  int xOrigin = 0;           // the region's origin in delivered (binned, mirrored) pixels
+  int yOrigin = 0;
+  std::string software;      // SWCREATE
 };
 
 // Writes one frame. 8- and 16-bit frames become 2-D images, colour frames a cube

@@ -3,24 +3,53 @@
 
 #include "CameraSession.h"
 #include "Commands.h"
+#include "Region.h"
 #include "okccamera/okccamera.h"
 
 namespace okccam {
 
-int RunInfo(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!options.Parse(argc, argv, {"sim", "camera", "firmware-dir"}, &error) || !OpenSelectedCamera(options, &error))
-    return Fail(error);
-  long long index = 0;
-  options.GetInt("camera", 0, 1 << 20, &index, &error);
+namespace {
+
+void PrintFixedProperties(long long index) {
   std::printf("camera %lld: %s\n", index, getCameraModel(static_cast<int>(index)));
   std::printf("sensor       %d x %d, %.2f um pixels, %s\n", getMaxWidth(), getMaxHeight(), getPixelSize(),
               isColorCam() ? "colour" : "monochrome");
-  if (isColorCam()) std::printf("bayer        %d\n", getColorBayer());
+  if (isColorCam()) std::printf("bayer        %s on the sensor\n", SensorBayerPattern().c_str());
   std::printf("binning      1%s\n", isBinSupported(2) ? ", 2" : "");
-  std::printf("region       %d x %d at (%d, %d), bin %d\n", getWidth(), getHeight(), getStartX(), getStartY(),
-              getBin());
+}
+
+}  // namespace
+
+int RunInfo(int argc, char** argv) {
+  Options options;
+  std::string error;
+  bool helped = false, initialised = false;
+  if (!HelpOrParse(options, argc, argv, {"sim", "camera", "firmware-dir"}, {}, &error, &helped)) return Fail(error);
+  if (helped) return 0;
+  if (!OpenSelectedCamera(options, &error, &initialised)) return Fail(error);
+  long long index = 0;
+  options.GetInt("camera", 0, 1 << 20, &index, &error);
+  PrintFixedProperties(index);
+  if (!initialised) {
+    const std::string model = getCameraModel(static_cast<int>(index));
+    std::printf("capture      %s\n", ModelStreams(model) ? "the camera could not be initialised"
+                                                         : "not yet: this version of the library does not stream from this model");
+    closeCamera();
+    return 0;
+  }
+  bool flipRow = false, flipColumn = false;
+  GetMisc(&flipRow, &flipColumn);
+  SensorGeometry geometry{getMaxWidth(), getMaxHeight(), getBin() > 0 ? getBin() : 1, flipRow, flipColumn};
+  if (getBin() > 0 && getWidth() > 0) {
+    const Region region = DeliveredRegionOf(getWidth(), getHeight(), getStartX(), getStartY(), geometry);
+    std::printf("region       %d x %d at (%d, %d) of the delivered %d x %d image, bin %d%s%s\n", region.width,
+                region.height, region.x, region.y, geometry.FullWidth(), geometry.FullHeight(), geometry.bin,
+                flipRow ? ", mirrored left-right" : "", flipColumn ? ", mirrored top-bottom" : "");
+    if (isColorCam())
+      std::printf("bayer        %s in delivered raw frames\n", DeliveredBayerPattern(getWidth(), getHeight()).c_str());
+  } else {
+    std::printf("region       none set yet (the first capture sets it)\n");
+  }
   static const char* kFormats[] = {"raw8", "rgb24", "raw16", "y8"};
   std::printf("formats     ");
   for (int t = 0; t < 4; ++t)

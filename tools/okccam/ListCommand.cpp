@@ -40,8 +40,10 @@ void PrintDevices() {
 int RunList(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!options.Parse(argc, argv, {"sim", "firmware-dir"}, &error) || !SelectCameras(options, &error))
-    return Fail(error);
+  bool helped = false;
+  if (!HelpOrParse(options, argc, argv, {"sim", "firmware-dir"}, {}, &error, &helped)) return Fail(error);
+  if (helped) return 0;
+  if (!SelectCameras(options, &error)) return Fail(error);
   const int count = getNumberOfConnectedCameras();
   if (count == 0) return Fail("no camera found (for simulated cameras use --sim TAVC)");
   for (int i = 0; i < count; ++i) std::printf("%d  %s\n", i, getCameraModel(i));

@@ -10,6 +10,10 @@ bool Options::Parse(int argc, char** argv, const std::vector<std::string>& allow
                     const std::vector<std::string>& flags) {
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      help_ = true;
+      continue;
+    }
     if (arg.rfind("--", 0) != 0) {
       *error = "unexpected argument '" + arg + "'";
       return false;
