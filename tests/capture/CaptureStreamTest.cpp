@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -150,7 +151,10 @@ TEST_F(CaptureTest, ShortFrameAndStalledStreamAreRecoveredFrom) {
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(getImageData(frame.data(), kW * kH, 3000));
 
   sim->SetStreamStalled(true);
-  const int nudged = Cam().lineLength + 30;
+  const int nudged = [&] {
+    std::lock_guard lock(Cam().SensorLock());
+    return Cam().lineLength + 30;
+  }();
   EXPECT_TRUE(WaitUntil([&] { return LastRegisterWrite(0x300C) == nudged; })) << "third failure nudges the line";
   while (getImageData(frame.data(), kW * kH, 0)) {
   }
@@ -166,7 +170,10 @@ TEST_F(CaptureTest, ExposureAndGainSetWhileCapturingReachTheSensor) {
   ASSERT_TRUE(WaitUntil([&] { return Cam().capturing.load(); }));
   setValue(CTRL_GAIN, 17, false);
   setValue(CTRL_EXPOSURE, 30000, false);
-  const unsigned lines = (30000u * Cam().cmosClk - 26) / Cam().lineLength;
+  const unsigned lines = [&] {
+    std::lock_guard lock(Cam().SensorLock());
+    return (30000u * Cam().cmosClk - 26) / Cam().lineLength;
+  }();
   EXPECT_TRUE(WaitUntil([&] { return sim->Register(0x30B0) == 0x1310 && sim->Register(0x3056) == 34; }));
   EXPECT_TRUE(WaitUntil([&] { return sim->Register(0x3012) == lines; }));
   stopCapture();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "capture/CaptureFixture.h"
@@ -34,7 +35,10 @@ TEST_F(TwoCameras, EachKeepsItsOwnExposureAndGainWhileBothStream) {
   }
   okc::platform::UseClock(nullptr);
   for (auto& cam : cams) ASSERT_TRUE(cam->StartCapture());
-  auto lines = [&](int i, unsigned us) { return (us * cams[i]->cmosClk - 26) / cams[i]->lineLength; };
+  auto lines = [&](int i, unsigned us) {
+    std::lock_guard lock(cams[i]->SensorLock());
+    return (us * cams[i]->cmosClk - 26) / cams[i]->lineLength;
+  };
   for (int i = 0; i < 2; ++i)
     EXPECT_TRUE(sims[i]->WaitFor([&] { return sims[i]->Register(0x3012) == lines(i, 10000 + 10000 * i); }));
 
