@@ -77,6 +77,7 @@ constexpr int kUsb2Blanking = 26;
 constexpr int kUsb2BytesPerUs = 42;
 // The USB 3 models' one sensor clock, and its PLL setting.
 constexpr int kUsb3ClockMhz = 100;
+const okc::models::TavcPllSetting kUsb3Pll = {kUsb3ClockMhz, 2, 4, 2, 66};
 // The initialisation table row the USB 3 models leave out.
 constexpr uint16_t kRowLeftOutOnUsb3 = 0x31E0;
 // The USB 3 models' frame blanking V and bandwidth base B by host link and depth.
@@ -286,13 +287,17 @@ bool CCameraTAV::SetCMOSClk(int mhz) {
   }
   bool ok = true;
   if (cmosClk == 24) ok = SendCMD(kClock48Mhz);
+  return ProgramPll(mhz, okc::models::FindTavcPll(mhz)) && ok;
+}
+
+bool CCameraTAV::ProgramPll(int mhz, const okc::models::TavcPllSetting* pll) {
   // Same integration time at the new clock (saturated: the register holds 16 bits).
   const uint32_t lines = okc::models::TavcIntegrationLines(exposure, mhz, lineLength, FrameBlanking());
-  ok = WriteCameraRegister(kRegIntegration, static_cast<unsigned short>(std::min(lines, kMaxIntegrationLines))) && ok;
+  bool ok = WriteCameraRegister(kRegIntegration, static_cast<unsigned short>(std::min(lines, kMaxIntegrationLines)));
   exposureWritten_ = 0;
   ok = WriteCameraRegister(kRegResetControl, kPllChangeMode) && ok;
   okc::platform::SleepMs(100);
-  if (const okc::models::TavcPllSetting* pll = okc::models::FindTavcPll(mhz)) {
+  if (pll) {
     if (mhz == 6) okc::platform::SleepMs(200);
     ok = WriteCameraRegister(kRegSysDivider, pll->sysDivider) && ok;
     ok = WriteCameraRegister(kRegPixDivider, pll->pixDivider) && ok;
@@ -356,25 +361,8 @@ bool CCameraTAV::SetUsb3Clock(int mhz) {
     ok = SetGain() && ok;
     return ok;
   }
-  // Same integration time at the new clock (saturated: the register holds 16 bits).
-  const uint32_t lines = okc::models::TavcIntegrationLines(exposure, mhz, lineLength, FrameBlanking());
-  bool ok = WriteCameraRegister(kRegIntegration, static_cast<unsigned short>(std::min(lines, kMaxIntegrationLines)));
-  exposureWritten_ = 0;
-  ok = WriteCameraRegister(kRegResetControl, kPllChangeMode) && ok;
-  okc::platform::SleepMs(100);
   // The one PLL setting of the 100 MHz clock, whatever was asked.
-  ok = WriteCameraRegister(kRegSysDivider, 2) && ok;
-  ok = WriteCameraRegister(kRegPixDivider, 4) && ok;
-  ok = WriteCameraRegister(kRegPreDivider, 2) && ok;
-  ok = WriteCameraRegister(kRegMultiplier, 66) && ok;
-  okc::platform::SleepMs(10);
-  if (device && device->bulkInEndpoint) {
-    device->bulkInEndpoint->ResetPipe();
-    device->bulkInEndpoint->AbortPipe();
-  }
-  ok = WriteCameraRegister(kRegResetControl, kRunningMode) && ok;
-  cmosClk = mhz;
-  return ok;
+  return ProgramPll(mhz, &kUsb3Pll);
 }
 
 // ---- exposure ----

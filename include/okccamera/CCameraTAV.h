@@ -23,6 +23,7 @@ enum class ModelId;
 }
 namespace okc::models {
 class TavCapture;
+struct TavcPllSetting;
 }
 
 class OKC_API CCameraTAV : public CCameraBase {
@@ -101,6 +102,9 @@ class OKC_API CCameraTAV : public CCameraBase {
 
   // The USB 3 models' 100 MHz clock: from 24 MHz mode straight into it.
   bool SetUsb3Clock(int mhz);
+  // Moves the sensor's PLL to `mhz` (dividers from `pll`, none for a clock
+  // without PLL), keeping the integration time.
+  bool ProgramPll(int mhz, const okc::models::TavcPllSetting* pll);
   // USB 3 models: V and B from the host link and the readout depth.
   void SetUsb3Timing();
 
