@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/RegularFile.h"
+
 namespace okc::imaging {
 
 namespace {
@@ -76,11 +78,9 @@ bool WriteGreyBmp(const char* path, int width, int height, const uint8_t* pixels
     palette[4 * i + 0] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<uint8_t>(i);
   }
 
-  std::FILE* file = std::fopen(path, "wb");
+  // Only regular files are written: a FIFO, device or folder is refused before anything is written.
+  std::FILE* file = platform::OpenRegularStream(path, platform::FileAccess::Write, "dark frame");
   if (!file) return false;
-  struct stat target{};
-  // Only a regular file that failed half-way is removed again, never a device such as /dev/full.
-  const bool regular = fstat(fileno(file), &target) == 0 && S_ISREG(target.st_mode);
   bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header;
   // Each row is written from the caller's width bytes; the fill up to a multiple of 4 is zero.
   const uint8_t fill[3] = {};
@@ -90,17 +90,17 @@ bool WriteGreyBmp(const char* path, int width, int height, const uint8_t* pixels
          std::fwrite(fill, 1, fillBytes, file) == fillBytes;
   }
   ok = (std::fclose(file) == 0) && ok;
-  if (!ok && regular) std::remove(path);
+  if (!ok) std::remove(path);
   return ok;
 }
 
 BmpReadResult ReadGreyBmp(const char* path, int expectedWidth, int expectedHeight, uint8_t* out) {
   if (!path) return BmpReadResult::CannotOpen;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+  // A FIFO, folder or device is no file to read a dark frame from, and opening one must not block.
+  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenRegularStream(path, platform::FileAccess::Read, "dark frame"));
   if (!file) return BmpReadResult::CannotOpen;
   struct stat info{};
-  // A folder or device is no file to read a dark frame from.
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return BmpReadResult::CannotOpen;
+  if (fstat(fileno(file.get()), &info) != 0) return BmpReadResult::CannotOpen;
   const uint64_t pixelBytes = PixelBytes(expectedWidth, expectedHeight);
   if (!out || pixelBytes == 0) return BmpReadResult::Refused;
   const uint64_t fileSize = static_cast<uint64_t>(info.st_size);

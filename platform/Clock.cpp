@@ -16,11 +16,20 @@ uint64_t RealMicros() {
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-RealClock g_realClock;
-std::atomic<Clock*> g_active{&g_realClock};
-std::mutex g_installMutex;
-// Clocks once installed stay alive: a thread may still be sleeping on one.
-std::vector<std::shared_ptr<Clock>> g_installed;
+// The state below is created on first use and never destroyed: threads of a camera left
+// open still read the clock while the exit handlers close it.
+struct ClockChoice {
+  RealClock realClock;
+  std::atomic<Clock*> active{&realClock};
+  std::mutex installMutex;
+  // Clocks once installed stay alive: a thread may still be sleeping on one.
+  std::vector<std::shared_ptr<Clock>> installed;
+};
+
+ClockChoice& Choice() {
+  static auto* choice = new ClockChoice;
+  return *choice;
+}
 
 }  // namespace
 
@@ -98,16 +107,17 @@ bool ManualClock::WaitForSleepers(int count, uint64_t realLimitMs) {
                                   [&] { return state_->sleepers >= count; });
 }
 
-Clock& ActiveClock() { return *g_active.load(std::memory_order_acquire); }
+Clock& ActiveClock() { return *Choice().active.load(std::memory_order_acquire); }
 
 void UseClock(std::shared_ptr<Clock> clock) {
-  std::lock_guard lock(g_installMutex);
+  ClockChoice& choice = Choice();
+  std::lock_guard lock(choice.installMutex);
   if (!clock) {
-    g_active.store(&g_realClock, std::memory_order_release);
+    choice.active.store(&choice.realClock, std::memory_order_release);
     return;
   }
-  g_installed.push_back(clock);
-  g_active.store(clock.get(), std::memory_order_release);
+  choice.installed.push_back(clock);
+  choice.active.store(clock.get(), std::memory_order_release);
 }
 
 }  // namespace okc::platform

@@ -1,7 +1,9 @@
 #include "platform/SettingsStore.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/MessageBox.h"
+#include "platform/RegularFile.h"
+
 namespace okc::platform {
 
 namespace {
@@ -23,10 +28,24 @@ constexpr size_t kMaxFileNameBytes = 255;
 // Far above what kMaxValues values of the largest size take; the rest of a bigger file is ignored.
 constexpr size_t kMaxFileBytes = 16u << 20;
 
-std::mutex g_directoryMutex;
-std::string g_directoryOverride;
-// Serialises the read-merge-write of commits within this process.
-std::mutex g_commitMutex;
+// The process-wide state below is created on first use and never destroyed: a camera
+// closed by an exit handler still saves its settings after static destructors have run.
+struct DirectoryChoice {
+  std::mutex mutex;
+  std::string override;
+};
+
+DirectoryChoice& Directory() {
+  static auto* choice = new DirectoryChoice;
+  return *choice;
+}
+
+// Serialises the read-merge-write of commits between threads of this process; the folder
+// lock below does the same between processes.
+std::mutex& CommitMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
 
 const char kHex[] = "0123456789abcdef";
 
@@ -170,6 +189,49 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
 
+// An exclusive advisory lock on the store folder, held across a read-merge-write-rename so
+// that saves from other processes never interleave with ours. The folder, not the key file,
+// carries the lock: the key file is replaced by each save, so a lock on it would not last.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& directory)
+      : fd_(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      close(fd_);
+      fd_ = -1;
+      return;
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// Removes the temporary files a killed save of `path` left behind. Only called under the
+// folder lock: every save writes its temporary file while holding it, so any one found then
+// belongs to a save that died.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string directory = DirectoryOf(path);
+  const size_t slash = path.rfind('/');
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
+  DIR* folder = opendir(directory.c_str());
+  if (!folder) return;
+  std::vector<std::string> stale;
+  while (const dirent* entry = readdir(folder)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) stale.emplace_back(entry->d_name);
+  }
+  closedir(folder);
+  for (const std::string& name : stale) unlink((directory + "/" + name).c_str());
+}
+
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
@@ -222,14 +284,14 @@ bool ParseDecimal(std::string_view text, T& value) {
 }  // namespace
 
 void SetSettingsDirectory(std::string path) {
-  std::lock_guard lock(g_directoryMutex);
-  g_directoryOverride = std::move(path);
+  std::lock_guard lock(Directory().mutex);
+  Directory().override = std::move(path);
 }
 
 std::string SettingsDirectory() {
   {
-    std::lock_guard lock(g_directoryMutex);
-    if (!g_directoryOverride.empty()) return g_directoryOverride;
+    std::lock_guard lock(Directory().mutex);
+    if (!Directory().override.empty()) return Directory().override;
   }
   return DefaultDirectory();
 }
@@ -242,13 +304,14 @@ std::string SettingsFilePath(std::wstring_view key) {
 }
 
 SettingsKey::LoadResult SettingsKey::LoadFile(const std::string& path, ValueMap& values) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
-  struct stat info{};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
+  // A FIFO or device in the store's place is refused at once, and never replaced.
+  const RegularFileResult opened = OpenRegularFile(path.c_str(), FileAccess::Read, "settings file");
+  if (opened.fd < 0 && opened.error == ENOENT && !opened.notRegular) return LoadResult::Missing;
+  if (opened.fd < 0) {
+    if (opened.notRegular) ShowMessageBox(opened.message.c_str(), "okccamera");
     return LoadResult::Unreadable;
   }
+  const int fd = opened.fd;
   std::string text;
   char chunk[65536];
   bool readOk = true;
@@ -317,7 +380,7 @@ bool SettingsKey::WriteFile(const std::string& path, const ValueMap& values) {
   }
 
   const std::string directory = DirectoryOf(path);
-  if (!MakeDirectories(directory)) return false;
+  RemoveStaleTemporaries(path);
   std::string temp = path + ".tmp-XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
@@ -347,7 +410,10 @@ std::optional<SettingsKey> SettingsKey::Create(std::wstring_view key) {
   std::string path = SettingsFilePath(key);
   if (path.empty()) return std::nullopt;
   SettingsKey created(std::move(path));
-  std::lock_guard lock(g_commitMutex);
+  std::lock_guard lock(CommitMutex());
+  if (!MakeDirectories(DirectoryOf(created.path_))) return std::nullopt;
+  const FolderLock folderLock(DirectoryOf(created.path_));
+  if (!folderLock.Held()) return std::nullopt;
   switch (LoadFile(created.path_, created.values_)) {
     case LoadResult::Loaded:
       return created;
@@ -450,7 +516,10 @@ bool SettingsKey::SetBytes(std::string_view name, const void* data, size_t size)
 bool SettingsKey::Commit() {
   if (!open_) return false;
   if (pending_.empty()) return true;
-  std::lock_guard lock(g_commitMutex);
+  std::lock_guard lock(CommitMutex());
+  if (!MakeDirectories(DirectoryOf(path_))) return false;
+  const FolderLock folderLock(DirectoryOf(path_));
+  if (!folderLock.Held()) return false;
   // Merge into the file as it is now, so values another writer saved meanwhile survive.
   ValueMap merged;
   const LoadResult onDisk = LoadFile(path_, merged);

@@ -7,8 +7,18 @@ namespace okc::platform {
 
 namespace {
 
-std::mutex g_mutex;
-std::shared_ptr<WallClock> g_installed;
+struct WallClockChoice {
+  std::mutex mutex;
+  std::shared_ptr<WallClock> installed;
+  SystemWallClock system;
+};
+
+// Created on first use and never destroyed, like the other process-wide choices: frames
+// delivered while the exit handlers close a camera may still be time-marked.
+WallClockChoice& Choice() {
+  static auto* choice = new WallClockChoice;
+  return *choice;
+}
 
 }  // namespace
 
@@ -42,19 +52,18 @@ void FixedWallClock::Set(const LocalTime& time) {
 }
 
 void UseWallClock(std::shared_ptr<WallClock> clock) {
-  std::lock_guard lock(g_mutex);
-  g_installed = std::move(clock);
+  std::lock_guard lock(Choice().mutex);
+  Choice().installed = std::move(clock);
 }
 
 LocalTime LocalTimeNow() {
   std::shared_ptr<WallClock> clock;
   {
-    std::lock_guard lock(g_mutex);
-    clock = g_installed;
+    std::lock_guard lock(Choice().mutex);
+    clock = Choice().installed;
   }
   if (clock) return clock->Now();
-  static SystemWallClock system;
-  return system.Now();
+  return Choice().system.Now();
 }
 
 }  // namespace okc::platform

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test three times: in the
 # normal build, in a build with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and in a build with ThreadSanitizer.
+# and in a build with ThreadSanitizer; then each fuzz target for a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,3 +12,5 @@ scripts/build.sh --sanitize
   ctest --output-on-failure -j "$(nproc)")
 scripts/build.sh --tsan
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -j "$(nproc)")
+# Each fuzz target for a few seconds on its seed corpus (clang and libFuzzer).
+scripts/fuzz.sh 5

@@ -13,17 +13,27 @@ namespace okc::usb {
 
 namespace {
 
-std::mutex g_mutex;
-std::shared_ptr<UsbDriver> g_chosen;
-std::shared_ptr<UsbDriver> g_libusb;
+struct DriverChoice {
+  std::mutex mutex;
+  std::shared_ptr<UsbDriver> chosen;
+  std::shared_ptr<UsbDriver> libusb;
+};
+
+// Created on first use and never destroyed: a camera left open is closed by the exit
+// handlers, after static destructors have run, and still needs its driver then.
+DriverChoice& Choice() {
+  static auto* choice = new DriverChoice;
+  return *choice;
+}
 
 }  // namespace
 
 std::shared_ptr<UsbDriver> SharedActiveDriver() {
-  std::lock_guard lock(g_mutex);
-  if (g_chosen) return g_chosen;
-  if (!g_libusb) g_libusb = std::make_shared<LibusbDriver>();
-  return g_libusb;
+  DriverChoice& choice = Choice();
+  std::lock_guard lock(choice.mutex);
+  if (choice.chosen) return choice.chosen;
+  if (!choice.libusb) choice.libusb = std::make_shared<LibusbDriver>();
+  return choice.libusb;
 }
 
 bool UsbDriver::WaitForDevices(const UsbDeviceClass& deviceClass, int count, uint32_t timeoutMs) {
@@ -40,8 +50,9 @@ bool UsbDriver::WaitForDevices(const UsbDeviceClass& deviceClass, int count, uin
 UsbDriver& ActiveDriver() { return *SharedActiveDriver(); }
 
 void UseDriver(std::shared_ptr<UsbDriver> driver) {
-  std::lock_guard lock(g_mutex);
-  g_chosen = std::move(driver);
+  DriverChoice& choice = Choice();
+  std::lock_guard lock(choice.mutex);
+  choice.chosen = std::move(driver);
 }
 
 }  // namespace okc::usb

@@ -1,5 +1,7 @@
 // Dark frames as 8-bit grey BMP files: the exact bytes written, and files the
 // reader must refuse without reading past their end or writing its output.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -145,4 +147,22 @@ TEST_F(BmpFileTest, MissingFilesAndUnwritablePlacesAreReported) {
     EXPECT_FALSE(WriteGreyBmp("/dev/full", kWidth, kHeight, pixels_.data()));
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));  // a failed write never removes a device
   }
+}
+
+// A FIFO, device or folder is refused at once, for reading and for writing, and left as it was.
+TEST_F(BmpFileTest, PathsThatAreNoRegularFilesAreRefusedAtOnce) {
+  const std::string fifo = scratch_ / "dark.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = scratch_ / "folder.bmp";
+  std::filesystem::create_directory(folder);
+  std::vector<uint8_t> out(kWidth * kHeight, 0xAA);
+  for (const std::string& path : {fifo, folder, std::string("/dev/null"), std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(ReadGreyBmp(path.c_str(), kWidth, kHeight, out.data()), BmpReadResult::CannotOpen);
+    EXPECT_FALSE(WriteGreyBmp(path.c_str(), kWidth, kHeight, pixels_.data()));
+    EXPECT_FALSE(std::filesystem::is_regular_file(path));
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(out, std::vector<uint8_t>(kWidth * kHeight, 0xAA));
 }

@@ -139,7 +139,7 @@ TEST_F(SettingsFileTest, InterruptedSavesKeepThePreviousStore) {
 
   EXPECT_FALSE(committed);
   EXPECT_EQ(ReadText(path), before);
-  EXPECT_EQ(FileCount(storeDir_), 2u);  // the store and the old leftover: the new temporary file is gone
+  EXPECT_EQ(FileCount(storeDir_), 1u);  // the old leftover was removed, and the new temporary file is gone
   ASSERT_TRUE(key->Commit());  // the change is still pending
   EXPECT_EQ(Number(*SettingsKey::Open(kKey), L"Gain"), 60u);
 }
