@@ -79,7 +79,7 @@ class DarkPath : public okc::test::SimEnvironment {
     ASSERT_TRUE(key->Close());
   }
 
-  CCameraBase& Cam() { return *okc::api::currentCamera; }
+  CCameraBase& Cam() { return *okc::api::CurrentCamera(); }
 
   std::string fifo_;
   std::string folder_;
