@@ -152,7 +152,7 @@ TEST_F(Usb3LongExposure, HostTimesItInSecondStepsAtTwentyFourMegahertz) {
   // (On a loaded machine a clock step may pass while the worker is between two
   // of its sleeps, so the upper bound leaves room for that.)
   EXPECT_GE(timedMs, 59000u);
-  EXPECT_LT(timedMs, 63000u);
+  EXPECT_LT(timedMs, 70000u);
   stopCapture();
 }
 
