@@ -37,7 +37,9 @@ std::vector<RefInterface> ReferenceWalk(const uint8_t* data, size_t size, bool s
       out.push_back({data[pos + 2], data[pos + 3], {}});
       current = &out.back();
       wanted = data[pos + 4];
-    } else if (type == 5 && current && current->endpoints.size() < wanted) {
+    } else if (type == 5 && current && current->endpoints.size() < wanted && length >= 7 && pos + length <= size) {
+      // (An endpoint the parser left to its outer walk, after foreign descriptors,
+      // need not be whole: only whole ones are read here.)
       const uint32_t raw = data[pos + 4] | (data[pos + 5] << 8);
       uint32_t packet = (raw & 0x7FF) * (((raw >> 11) & 3) + 1);
       const size_t next = pos + length;
