@@ -9,26 +9,14 @@
 #include "imaging/BmpFile.h"
 #include "tests/firmware/ImageBuilder.h"
 
+#include "tools/ToolRun.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using ToolResult = okc::test::ToolRun;
+inline ToolResult Okccam(const std::string& args) { return okc::test::RunOkccam(args); }
 using okc::test::Bytes;
-
-struct ToolResult {
-  int exitCode = -1;
-  std::string output;  // standard output and standard error together
-};
-
-ToolResult Okccam(const std::string& args) {
-  ToolResult run;
-  FILE* pipe = popen((std::string(OKCCAM_PATH) + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return run;
-  char buffer[512];
-  while (fgets(buffer, sizeof(buffer), pipe)) run.output += buffer;
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 class FirmwareTool : public ::testing::Test {
  protected:

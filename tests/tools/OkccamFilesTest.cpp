@@ -21,27 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "tools/ToolRun.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ToolRun {
-  int exitCode = -1;
-  std::string output;  // standard output and standard error together
-};
-
-// Runs `okccam ARGS` through the shell, so that `prefix` may set limits first.
-ToolRun RunOkccam(const std::string& args, const std::string& prefix = "") {
-  ToolRun run;
-  const std::string command = prefix + std::string(OKCCAM_PATH) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[512];
-  while (fgets(buffer, sizeof(buffer), pipe)) run.output += buffer;
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using okc::test::RunOkccam;
+using okc::test::ToolRun;
 
 class OkccamFiles : public ::testing::Test {
  protected:

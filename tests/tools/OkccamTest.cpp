@@ -7,26 +7,13 @@
 #include <filesystem>
 #include <string>
 
+#include "tools/ToolRun.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ToolRun {
-  int exitCode = -1;
-  std::string output;  // standard output and standard error together
-};
-
-ToolRun RunOkccam(const std::string& args) {
-  ToolRun run;
-  const std::string command = std::string(OKCCAM_PATH) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[512];
-  while (fgets(buffer, sizeof(buffer), pipe)) run.output += buffer;
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using okc::test::RunOkccam;
+using okc::test::ToolRun;
 
 class OkccamTool : public ::testing::Test {
  protected:
