@@ -39,23 +39,7 @@ uint16_t High(uint32_t v) { return static_cast<uint16_t>(v >> 16); }
 
 bool CCameraBase::FirmwareTransfer(unsigned char code, unsigned short value, unsigned short index, bool in,
                                    unsigned char* data, uint32_t length, uint32_t timeoutMs, uint32_t* moved) {
-  if (moved) *moved = 0;
-  if (!opened || !device || (length > 0 && !data)) return false;
-  std::lock_guard lock(device->requestLock);
-  CCyControlEndPoint* ep = device->controlEndpoint;
-  if (!ep) return false;
-  ep->target = 0;
-  ep->requestType = 2;
-  ep->direction = in ? 1 : 0;
-  ep->request = code;
-  ep->value = value;
-  ep->index = index;
-  ep->timeoutMs = timeoutMs;
-  unsigned char none[4] = {};
-  uint32_t done = length;
-  const bool ok = ep->Transfer(length ? data : none, done);
-  if (moved) *moved = ok ? done : 0;
-  return ok;
+  return VendorTransfer(code, value, index, in, data, length, timeoutMs, false, moved);
 }
 
 void CCameraBase::ReportProgress(uint32_t done, uint32_t total) {

@@ -13,8 +13,10 @@ constexpr uint32_t kParameterTimeoutMs = 200;
 }  // namespace
 
 bool CCameraBase::VendorTransfer(unsigned char code, unsigned short value, unsigned short index, bool in,
-                                 unsigned char* data, uint32_t length, uint32_t timeoutMs, bool keepTimeout) {
-  if (!opened || !device) return false;
+                                 unsigned char* data, uint32_t length, uint32_t timeoutMs, bool keepTimeout,
+                                 uint32_t* movedOut) {
+  if (movedOut) *movedOut = 0;
+  if (!opened || !device || (length > 0 && !data)) return false;
   std::lock_guard lock(device->requestLock);
   CCyControlEndPoint* ep = device->controlEndpoint;
   if (!ep) return false;
@@ -27,7 +29,9 @@ bool CCameraBase::VendorTransfer(unsigned char code, unsigned short value, unsig
   if (!keepTimeout) ep->timeoutMs = timeoutMs;
   unsigned char none[4] = {};
   uint32_t moved = length;
-  return ep->Transfer(length ? data : none, moved);
+  const bool ok = ep->Transfer(length ? data : none, moved);
+  if (movedOut && ok) *movedOut = moved;
+  return ok;
 }
 
 bool CCameraBase::SendCMD(unsigned char code) {

@@ -321,6 +321,8 @@ class OKC_API CCameraBase {
   mutable SensorMutex sensorMutex_;
 
   // One vendor request: the control endpoint's fields and its transfer form one indivisible step.
+  // `moved`, when given, receives the bytes the data stage moved (0 on failure).
   bool VendorTransfer(unsigned char code, unsigned short value, unsigned short index, bool in, unsigned char* data,
-                      uint32_t length, uint32_t timeoutMs, bool keepTimeout);
+                      uint32_t length, uint32_t timeoutMs, bool keepTimeout,
+                      uint32_t* moved = nullptr);
 };
