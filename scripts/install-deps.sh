@@ -3,7 +3,9 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libusb-1.0-0-dev libcfitsio-dev libpng-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev)  # clang and its libFuzzer runtime: the fuzz targets
+          clang libclang-rt-14-dev   # clang and its libFuzzer runtime: the fuzz targets
+          libindi-dev indi-bin       # the INDI driver and indiserver for its test
+          pybind11-dev python3-dev python3-numpy python3-pytest)  # the Python module and its tests
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

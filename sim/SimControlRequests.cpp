@@ -8,6 +8,7 @@
 
 #include "okccamera/Clock.h"
 #include "sim/SimCameraImpl.h"
+#include "sim/SimGuideLog.h"
 
 namespace okc::sim {
 
@@ -183,6 +184,7 @@ SimCameraImpl::Reply SimCameraImpl::GuideRequest(const usb::RequestRecord& r) {
   } else if (on != guidePulses_.rend()) {
     on->offMs = std::max<uint64_t>(now, 1);  // 0 means "still on"
   }
+  LogGuideOutput(ShortNameOf(options_.model), direction, r.request == kGuideOn, now);
   return 0;
 }
 

@@ -1,7 +1,14 @@
 // The camera firmware's vendor requests as the simulated controller answers them.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "SeamRequests.h"
 #include "okccamera/Clock.h"
@@ -78,6 +85,23 @@ TEST_F(SimVendorRequests, GuidePulseRecordsOnAndOffTimes) {
   VendorOut(Link(), 0xB1, 3);
   EXPECT_EQ(Camera().GuidePulses().back().offMs, 0u);
   EXPECT_FALSE(VendorOut(Link(), 0xB0, 4).result.ok);  // only four outputs
+}
+
+TEST_F(SimVendorRequests, GuideOutputsGoToTheLogFileOnlyWhileOneIsNamed) {
+  const std::string path = ::testing::TempDir() + "okc-guide-log-" + std::to_string(::getpid()) + ".txt";
+  std::remove(path.c_str());
+  VendorOut(Link(), 0xB0, 1);  // no file named: nothing written
+  VendorOut(Link(), 0xB1, 1);
+  ::setenv("OKC_SIM_GUIDE_LOG", path.c_str(), 1);
+  VendorOut(Link(), 0xB0, 3);
+  VendorOut(Link(), 0xB1, 3);
+  ::unsetenv("OKC_SIM_GUIDE_LOG");
+  VendorOut(Link(), 0xB0, 0);
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line.substr(0, line.rfind(' ')));
+  EXPECT_EQ(lines, (std::vector<std::string>{"TAVC guide 3 on", "TAVC guide 3 off"}));
+  std::remove(path.c_str());
 }
 
 TEST_F(SimVendorRequests, LogHoldsEveryRequestWithItsData) {

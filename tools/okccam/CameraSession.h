@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Options.h"
+#include "tools/common/BayerPattern.h"
 
 namespace okccam {
 
@@ -12,12 +13,6 @@ namespace okccam {
 // With `initialised` given, a camera that opens but cannot be initialised
 // stays open (its fixed properties can be read) and *initialised says so.
 bool OpenSelectedCamera(const Options& options, std::string* error, bool* initialised = nullptr);
-
-// The colour filter pattern of a delivered raw frame of this size after the
-// camera's software mirrors ("RGGB"...); empty for a monochrome camera.
-std::string DeliveredBayerPattern(int width, int height);
-// The pattern on the sensor, before mirroring.
-std::string SensorBayerPattern();
 
 // Whether this library streams from the model yet (the TAV family does).
 bool ModelStreams(const std::string& model);

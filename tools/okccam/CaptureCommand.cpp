@@ -15,7 +15,7 @@
 #include "Commands.h"
 #include "ImageFiles.h"
 #include "OutputFiles.h"
-#include "Region.h"
+#include "tools/common/Region.h"
 #include "SerWriter.h"
 #include "okccamera/okccamera.h"
 
@@ -67,18 +67,6 @@ bool PrepareFolder(const std::string& dir, std::string* error) {
     return false;
   }
   return true;
-}
-
-// ISO 8601 UTC to the millisecond, from microseconds since 1970.
-std::string IsoUtc(int64_t unixUs) {
-  const int64_t ms = unixUs / 1000 - (unixUs % 1000 < 0 ? 1 : 0);
-  const std::time_t t = static_cast<std::time_t>(ms / 1000);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char text[64];
-  std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
-  return text;
 }
 
 // Mean sample of a delivered frame on the 8-bit scale, to watch the automatic exposure settle.

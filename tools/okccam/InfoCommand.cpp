@@ -3,7 +3,7 @@
 
 #include "CameraSession.h"
 #include "Commands.h"
-#include "Region.h"
+#include "tools/common/Region.h"
 #include "okccamera/okccamera.h"
 
 namespace okccam {

@@ -1,4 +1,4 @@
-#include "Region.h"
+#include "tools/common/Region.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-// Regions of interest as okccam users give them: in the coordinates of the
+// Regions of interest as users give them (okccam --roi, the INDI CCD_FRAME): in the coordinates of the
 // delivered image (after binning and the camera's software mirrors), with the
 // origin at the top-left pixel of the full delivered frame.
 #pragma once
