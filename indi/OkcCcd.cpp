@@ -142,7 +142,11 @@ bool OkcCcd::Connect() {
   const int maxBin = isBinSupported(2) ? 2 : 1;
   PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", 1, maxBin, 1, false);
   PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", 1, maxBin, 1, false);
-  if (!isImgTypeSupported(bitsPerPixel_ == 16 ? IMGTYPE_RAW16 : IMGTYPE_RAW8)) bitsPerPixel_ = 8;
+  if (!isImgTypeSupported(bitsPerPixel_ == 16 ? IMGTYPE_RAW16 : IMGTYPE_RAW8)) {
+    bitsPerPixel_ = 8;
+    CaptureFormatSP.reset();
+    CaptureFormatSP[0].setState(ISS_ON);  // RAW8
+  }
   if (!ApplyFormat(0, 0, getMaxWidth(), getMaxHeight(), 1, bitsPerPixel_)) {
     Disconnect();
     return false;

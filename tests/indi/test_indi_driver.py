@@ -166,3 +166,24 @@ def test_guide_pulses_reach_the_cameras_guide_port(server):
         pulse = [line for line in lines if line[2] == str(direction)]
         assert [(line[0], line[3]) for line in pulse] == [("TAVC", "on"), ("TAVC", "off")], lines
         assert int(pulse[1][4]) - int(pulse[0][4]) >= ms
+
+
+def test_video_stream_sends_frames_until_stopped(server):
+    client, _ = server
+    connect_simulated(client)
+    client.set_number(DEVICE, "CCD_FRAME", X=0, Y=0, WIDTH=256, HEIGHT=128)
+    client.wait_for(lambda: client.prop(DEVICE, "CCD_FRAME").values.get("WIDTH") == "256", 10, "the new frame")
+    client.enable_blobs(DEVICE)
+    client.set_number(DEVICE, "STREAMING_EXPOSURE", STREAMING_EXPOSURE_VALUE=0.01)
+    client.set_switch(DEVICE, "CCD_VIDEO_STREAM", STREAM_ON="On", STREAM_OFF="Off")
+    frames = lambda: [v["CCD1"] for d, n, s, v in client.history if n == "CCD1" and "CCD1" in v]
+    client.wait_for(lambda: len(frames()) >= 3, 20, "three stream frames")
+    fmt, size, data = frames()[-1]
+    assert fmt == ".stream" and size == len(data) == 256 * 128  # 8-bit previews of the whole frame
+    client.set_switch(DEVICE, "CCD_VIDEO_STREAM", STREAM_ON="Off", STREAM_OFF="On")
+    client.wait_for(lambda: client.prop(DEVICE, "CCD_VIDEO_STREAM").values.get("STREAM_OFF") == "On", 10,
+                    "the stream off")
+    # Stopped means the camera is free: an exposure runs again.
+    client.set_number(DEVICE, "CCD_EXPOSURE", CCD_EXPOSURE_VALUE=0.02)
+    client.wait_for(lambda: any(v.get("CCD1", ("",))[0] == ".fits" for d, n, s, v in client.history
+                                if n == "CCD1"), 20, "a FITS image after the stream")
