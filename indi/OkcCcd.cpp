@@ -158,7 +158,7 @@ bool OkcCcd::Connect() {
 
 bool OkcCcd::Disconnect() {
   worker_.Stop();
-  streaming_ = false;
+  InExposure = false;
   for (GuideAxis* axis : {&northSouth_, &eastWest_})
     if (axis->thread.joinable()) axis->thread.join();  // a pulse ends within its length
   if (g_connectedDevice == this) {
@@ -446,7 +446,6 @@ bool OkcCcd::StartStreaming() {
   const std::string pattern = isColorCam() && bin_ == 1 ? okccam::DeliveredBayerPattern(getWidth(), getHeight()) : "";
   Streamer->setPixelFormat(PixelFormatOf(pattern), static_cast<uint8_t>(bitsPerPixel_));
   Streamer->setSize(static_cast<uint16_t>(getWidth()), static_cast<uint16_t>(getHeight()));
-  streaming_ = true;
   worker_.StartStream(FrameBytes(), [this](const uint8_t* pixels, size_t bytes) {
     Streamer->newFrame(pixels, static_cast<uint32_t>(bytes));
   });
@@ -455,7 +454,6 @@ bool OkcCcd::StartStreaming() {
 
 bool OkcCcd::StopStreaming() {
   worker_.Stop();
-  streaming_ = false;
   return true;
 }
 

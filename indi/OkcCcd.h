@@ -79,7 +79,6 @@ class OkcCcd : public INDI::CCD {
   int bitsPerPixel_ = 16;
   int bin_ = 1;
   CaptureWorker worker_;
-  bool streaming_ = false;
   double exposureSeconds_ = 0;
   std::chrono::steady_clock::time_point exposureStart_;
   double exposureLeftShown_ = -1;

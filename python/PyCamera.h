@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,8 +83,9 @@ class Camera {
   pybind11::array ReadFrame(unsigned long timeoutMs);
 
   int index_;
-  bool open_ = false;
-  bool streaming_ = false;
+  // Read by threads waiting for frames while another closes the camera.
+  std::atomic<bool> open_{false};
+  std::atomic<bool> streaming_{false};
   // Captures of one camera run one after another, whichever threads call them.
   std::mutex captureMutex_;
 };

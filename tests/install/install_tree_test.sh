@@ -15,6 +15,15 @@ lib=$(dirname "$(find "$prefix" -name libokccamera.so -print -quit)")
 test -n "$lib" || { echo "libokccamera.so not installed"; exit 1; }
 test -f "$prefix/include/okccamera/okccamera.h"
 test -f "$prefix/share/okccamera/udev/60-okccamera.rules" || { echo "udev rules not under share/okccamera/udev"; exit 1; }
+# The INDI driver and its XML where clients list drivers, and the Python module, when built.
+if [ -x "$build/indi/indi_okccamera" ]; then
+  test -x "$prefix/bin/indi_okccamera" && test -f "$prefix/share/indi/indi_okccamera.xml" ||
+    { echo "INDI driver or its XML not installed"; exit 1; }
+  grep -q '<driver name="OKC Camera">indi_okccamera</driver>' "$prefix/share/indi/indi_okccamera.xml"
+fi
+if ls "$build"/python/okccamera*.so >/dev/null 2>&1; then
+  ls "$prefix"/lib/python3/dist-packages/okccamera*.so >/dev/null || { echo "Python module not installed"; exit 1; }
+fi
 
 # Exported: the plain C functions and the camera classes, nothing else.
 exported=$(nm -D --defined-only "$lib/libokccamera.so" | awk '$2 != "A" {print $3}' | sed 's/@.*//')
