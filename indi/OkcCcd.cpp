@@ -353,6 +353,9 @@ void OkcCcd::TimerHit() {
   }
   FinishGuidePulses();
   if (std::chrono::steady_clock::now() - temperatureRead_ >= kTemperatureEvery) UpdateTemperature();
+  // An exposure or pulse started from inside this call (a fast-exposure
+  // sequence starts the next frame in ExposureComplete) has set the timer already.
+  if (timerId_ >= 0) return;
   const bool busy = InExposure || northSouth_.thread.joinable() || eastWest_.thread.joinable();
   timerId_ = SetTimer(busy ? kBusyPollMs : kIdlePollMs);
 }

@@ -187,3 +187,19 @@ def test_video_stream_sends_frames_until_stopped(server):
     client.set_number(DEVICE, "CCD_EXPOSURE", CCD_EXPOSURE_VALUE=0.02)
     client.wait_for(lambda: any(v.get("CCD1", ("",))[0] == ".fits" for d, n, s, v in client.history
                                 if n == "CCD1"), 20, "a FITS image after the stream")
+
+
+def test_fast_exposure_sequence_delivers_each_frame(server):
+    client, _ = server
+    connect_simulated(client)
+    client.set_number(DEVICE, "CCD_FRAME", X=0, Y=0, WIDTH=128, HEIGHT=64)
+    client.wait_for(lambda: client.prop(DEVICE, "CCD_FRAME").values.get("WIDTH") == "128", 10, "the new frame")
+    client.enable_blobs(DEVICE)
+    client.set_switch(DEVICE, "CCD_FAST_TOGGLE", INDI_ENABLED="On", INDI_DISABLED="Off")
+    client.set_number(DEVICE, "CCD_FAST_COUNT", FRAMES=3)
+    client.wait_for(lambda: client.prop(DEVICE, "CCD_FAST_COUNT").values.get("FRAMES") == "3", 10, "three frames set")
+    # INDI starts the next frame at once only while the upload is shorter than the exposure.
+    client.set_number(DEVICE, "CCD_EXPOSURE", CCD_EXPOSURE_VALUE=1)
+    images = lambda: [v["CCD1"] for d, n, s, v in client.history if n == "CCD1" and "CCD1" in v]
+    client.wait_for(lambda: len(images()) >= 3, 30, "three images")
+    assert all(fmt == ".fits" for fmt, _, _ in images())
