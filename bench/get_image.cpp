@@ -6,7 +6,8 @@
 //
 // Argument 1 is the one-pass delivery, 0 the stages one after the other. With
 // OpenCV at build time the same run times its Bayer -> BGR bilinear demosaic
-// on one thread and prints each format's time as a ratio of it. OKC_SIMD=
+// on one thread and prints each format's CPU time as a ratio of it (CPU time:
+// on a shared machine the clock also counts other programs' turns). OKC_SIMD=
 // portable|ssse3|avx2 limits the kernels' instruction set.
 #include <benchmark/benchmark.h>
 
@@ -137,7 +138,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
       if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        seconds_[run.benchmark_name()] = run.GetAdjustedCPUTime();
     ConsoleReporter::ReportRuns(runs);
   }
   void PrintRatios() const {
@@ -146,7 +147,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("\n(built without OpenCV: no ratios)\n");
       return;
     }
-    std::printf("\nkernels: %s; time as a ratio of OpenCV bilinear Bayer -> BGR (%.3f ms), one thread\n",
+    std::printf("\nkernels: %s; CPU time as a ratio of OpenCV bilinear Bayer -> BGR (%.3f ms), one thread\n",
                 okc::imaging::SimdLevelName(okc::imaging::ActiveSimdLevel()), yardstick->second);
     for (const auto& [name, time] : seconds_)
       if (name != yardstick->first) std::printf("  %-28s %6.2fx\n", name.c_str(), time / yardstick->second);
