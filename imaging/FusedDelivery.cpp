@@ -71,12 +71,13 @@ class RowDemosaic {
     const size_t cellRow = y & ~size_t{1};
     const size_t lastRow = evenHeight_ - 2;
     const size_t lastColumn = evenWidth_ - 2;
+    const uint8_t* cellRows[2] = {rows_.Row(cellRow), rows_.Row(cellRow + 1)};
     if (cellRow == 0 || cellRow == lastRow) {
-      for (size_t c = 0; c < evenWidth_; c += 2) BorderCell(y, c);
+      for (size_t c = 0; c < evenWidth_; c += 2) BorderCell(y, c, cellRows);
     } else {
-      BorderCell(y, 0);
+      BorderCell(y, 0, cellRows);
       if (lastColumn > 2) Inner(y, 2, lastColumn);
-      if (lastColumn > 0) BorderCell(y, lastColumn);
+      if (lastColumn > 0) BorderCell(y, lastColumn, cellRows);
     }
     if (colour_.red) MapPlane(Red(), colour_.red);
     if (colour_.blue) MapPlane(Blue(), colour_.blue);
@@ -92,21 +93,18 @@ class RowDemosaic {
   Site SiteAt(size_t y, size_t x) const { return kCellSites[colour_.layout][y & 1][x & 1]; }
 
   // An edge cell: its own two greens and its one red and one blue serve its pixels.
-  void BorderCell(size_t y, size_t c) {
-    const size_t top = y & ~size_t{1};
+  void BorderCell(size_t y, size_t c, const uint8_t* const cellRows[2]) {
     unsigned red = 0, blue = 0, greens = 0;
-    for (size_t dy = 0; dy < 2; ++dy) {
-      const uint8_t* row = rows_.Row(top + dy);
+    for (size_t dy = 0; dy < 2; ++dy)
       for (size_t dx = 0; dx < 2; ++dx) {
-        const unsigned s = row[c + dx];
-        switch (SiteAt(top + dy, c + dx)) {
+        const unsigned s = cellRows[dy][c + dx];
+        switch (kCellSites[colour_.layout][dy][dx]) {
           case Site::kRed: red = s; break;
           case Site::kBlue: blue = s; break;
           default: greens += s; break;
         }
       }
-    }
-    const uint8_t* own = rows_.Row(y);
+    const uint8_t* own = cellRows[y & 1];
     for (size_t x = c; x < c + 2; ++x) {
       Blue()[x] = static_cast<uint8_t>(blue);
       Red()[x] = static_cast<uint8_t>(red);

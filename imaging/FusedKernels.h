@@ -64,5 +64,7 @@ struct FusedKernels {
 const FusedKernels& ActiveFusedKernels();
 // The kernels of a level; those of the highest built level at or below it.
 const FusedKernels& FusedKernelsFor(SimdLevel level);
+// The kernels without any instruction-set code, as other processors build them.
+const FusedKernels& GenericFusedKernels();
 
 }  // namespace okc::imaging

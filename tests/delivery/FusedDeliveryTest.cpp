@@ -154,8 +154,19 @@ std::vector<uint8_t> Fused(const Case& c, const std::vector<uint8_t>& frame, con
   return out;
 }
 
-void ExpectSameBytes(const Case& c, SimdLevel level, uint32_t seed) {
-  SCOPED_TRACE(c.Name() + " level " + okc::imaging::SimdLevelName(level));
+// A build of the kernels: one per instruction-set level, and the generic one
+// other processors (ARM64) run.
+struct KernelSet {
+  const char* name;
+  SimdLevel needs;
+  bool generic;
+  const okc::imaging::FusedKernels& Kernels() const {
+    return generic ? okc::imaging::GenericFusedKernels() : okc::imaging::FusedKernelsFor(needs);
+  }
+};
+
+void ExpectSameBytes(const Case& c, const KernelSet& set, uint32_t seed) {
+  SCOPED_TRACE(c.Name() + " kernels " + set.name);
   std::mt19937 random(seed);
   std::vector<uint8_t> frame(c.SensorSamples() * (c.SixteenBit() ? 2 : 1));
   for (auto& b : frame) b = static_cast<uint8_t>(random());
@@ -164,17 +175,17 @@ void ExpectSameBytes(const Case& c, SimdLevel level, uint32_t seed) {
   okc::imaging::BuildColourTables(tables);
   okc::imaging::BuildBalanceTables(tables, c.red, c.blue);
   const std::vector<uint8_t> expected = Reference(c, frame, tones, tables);
-  const std::vector<uint8_t> got = Fused(c, frame, tones, tables, okc::imaging::FusedKernelsFor(level));
+  const std::vector<uint8_t> got = Fused(c, frame, tones, tables, set.Kernels());
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i)
     if (got[i] != expected[i]) FAIL() << "first difference at byte " << i << ": " << int{got[i]} << " vs " << int{expected[i]};
 }
 
-class FusedAtLevel : public ::testing::TestWithParam<SimdLevel> {
+class FusedAtLevel : public ::testing::TestWithParam<KernelSet> {
  protected:
   void SetUp() override {
-    if (static_cast<int>(GetParam()) > static_cast<int>(okc::imaging::MachineSimdLevel()))
-      GTEST_SKIP() << "this processor lacks " << okc::imaging::SimdLevelName(GetParam());
+    if (static_cast<int>(GetParam().needs) > static_cast<int>(okc::imaging::MachineSimdLevel()))
+      GTEST_SKIP() << "this processor lacks " << okc::imaging::SimdLevelName(GetParam().needs);
   }
 };
 
@@ -240,8 +251,11 @@ TEST_P(FusedAtLevel, FullSensorFrames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, FusedAtLevel,
-                         ::testing::Values(SimdLevel::kPortable, SimdLevel::kSsse3, SimdLevel::kAvx2),
-                         [](const auto& info) { return std::string(okc::imaging::SimdLevelName(info.param)); });
+                         ::testing::Values(KernelSet{"generic", SimdLevel::kPortable, true},
+                                           KernelSet{"portable", SimdLevel::kPortable, false},
+                                           KernelSet{"ssse3", SimdLevel::kSsse3, false},
+                                           KernelSet{"avx2", SimdLevel::kAvx2, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FusedDelivery, RefusesWhatItCannotDoWithoutWritingAByte) {
   using namespace okc::imaging;
