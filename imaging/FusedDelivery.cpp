@@ -56,7 +56,7 @@ class MosaicRows {
 class RowDemosaic {
  public:
   RowDemosaic(MosaicRows& rows, size_t width, size_t height, const FusedColour& c, const FusedKernels& k)
-      : rows_(rows), width_(width), height_(height), colour_(c), kernels_(k), planes_(3 * width) {
+      : rows_(rows), width_(width), colour_(c), kernels_(k), planes_(3 * width) {
     evenWidth_ = width - width % 2;
     evenHeight_ = height - height % 2;
   }
@@ -126,7 +126,7 @@ class RowDemosaic {
   }
 
   MosaicRows& rows_;
-  const size_t width_, height_;
+  const size_t width_;
   const FusedColour& colour_;
   const FusedKernels& kernels_;
   std::vector<uint8_t> planes_;
