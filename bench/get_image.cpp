@@ -136,9 +136,10 @@ BENCHMARK(BM_GetImageRaw16Gamma)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median (reported after the runs) is kept.
     for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        seconds_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      if (!run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "median"))
+        seconds_[run.run_name.str()] = run.GetAdjustedCPUTime();
     ConsoleReporter::ReportRuns(runs);
   }
   void PrintRatios() const {
