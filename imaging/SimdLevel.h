@@ -15,7 +15,7 @@ enum class SimdLevel { kPortable = 0, kSsse3 = 1, kAvx2 = 2 };
 SimdLevel MachineSimdLevel();
 // The level in use: the machine's, lowered by OKC_SIMD and LimitSimdLevel.
 SimdLevel ActiveSimdLevel();
-// Keeps the active level at or below `limit` (the machine's level lifts it again).
+// Keeps the active level at or below `limit`; kAvx2 lifts any limit.
 void LimitSimdLevel(SimdLevel limit);
 // Every level up to the machine's, lowest first.
 std::vector<SimdLevel> AvailableSimdLevels();
