@@ -1,10 +1,19 @@
 // Cost of GetImage on a full 1280 x 960 TAVC frame in each output format: the
-// copy out of the frame queue, the header repair, the stages and the output
-// conversion. The frame queue is fed directly with a synthetic marked frame;
-// no USB is involved (the simulator is installed with no camera attached).
+// header repair, the stages and the output conversion, from the frame queue
+// into the host's buffer. The frame queue is fed directly with a synthetic
+// marked frame; no USB is involved (the simulator is installed with no camera
+// attached).
+//
+// Argument 1 is the one-pass delivery, 0 the stages one after the other. With
+// OpenCV at build time the same run times its Bayer -> BGR bilinear demosaic
+// on one thread and prints each format's CPU time as a ratio of it (CPU time:
+// on a shared machine the clock also counts other programs' turns). OKC_SIMD=
+// portable|ssse3|avx2 limits the kernels' instruction set.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdint>
+#include <map>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -13,10 +22,16 @@
 #include <vector>
 
 #include "core/FrameDelivery.h"
+#include "imaging/SimdLevel.h"
 #include "models/TavcFrame.h"
 #include "okccamera/CCameraTAVC.h"
 #include "okccamera/SimCameras.h"
 #include "platform/SettingsStore.h"
+
+#ifdef OKC_BENCH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
 
 namespace {
 
@@ -73,6 +88,7 @@ void RunGetImage(benchmark::State& state, IMAGE_TYPE type, bool rawOutput, int g
 
   const std::vector<uint8_t> frame = MarkedFrame(okc::models::TavcRawFrameBytes(kWidth, kHeight, 1, cam.output16Bits));
   std::vector<uint8_t> out(kPixels * okc::core::OutputBytesPerPixel(type, okc::core::DeliveryVariant{}));
+  okc::core::EnableFusedDelivery(state.range(0) != 0);
   for (auto _ : state) {
     state.PauseTiming();
     cam.frameQueue->Push(frame.data(), frame.size());
@@ -81,6 +97,7 @@ void RunGetImage(benchmark::State& state, IMAGE_TYPE type, bool rawOutput, int g
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPixels));
+  okc::core::EnableFusedDelivery(true);
 }
 
 void BM_GetImageRaw8(benchmark::State& state) { RunGetImage(state, IMAGE_8BIT, true, 50); }
@@ -91,14 +108,64 @@ void BM_GetImageYUV422(benchmark::State& state) { RunGetImage(state, IMAGE_YUV42
 void BM_GetImageRaw16(benchmark::State& state) { RunGetImage(state, IMAGE_16BIT, true, 50); }
 void BM_GetImageRaw16Gamma(benchmark::State& state) { RunGetImage(state, IMAGE_16BIT, true, 80); }
 
-BENCHMARK(BM_GetImageRaw8)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetImageRaw8Gamma)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetImageY8)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetImageRGB24)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetImageYUV422)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetImageRaw16)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetImageRaw16Gamma)->Unit(benchmark::kMillisecond);
+#ifdef OKC_BENCH_OPENCV
+// The yardstick: OpenCV's bilinear Bayer -> BGR demosaic alone, on one thread.
+void BM_OpenCvBayerToBgr(benchmark::State& state) {
+  cv::setNumThreads(1);
+  const std::vector<uint8_t> frame = MarkedFrame(kPixels);
+  const cv::Mat bayer(kHeight, kWidth, CV_8UC1, const_cast<uint8_t*>(frame.data()));
+  cv::Mat bgr(kHeight, kWidth, CV_8UC3);
+  for (auto _ : state) {
+    cv::cvtColor(bayer, bgr, cv::COLOR_BayerBG2BGR);
+    benchmark::DoNotOptimize(bgr.data);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPixels));
+}
+BENCHMARK(BM_OpenCvBayerToBgr)->Unit(benchmark::kMillisecond);
+#endif
+
+BENCHMARK(BM_GetImageRaw8)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetImageRaw8Gamma)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetImageY8)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetImageRGB24)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetImageYUV422)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetImageRaw16)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetImageRaw16Gamma)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+// The console report, keeping each benchmark's time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median (reported after the runs) is kept.
+    for (const Run& run : runs)
+      if (!run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "median"))
+        seconds_[run.run_name.str()] = run.GetAdjustedCPUTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void PrintRatios() const {
+    const auto yardstick = seconds_.find("BM_OpenCvBayerToBgr");
+    if (yardstick == seconds_.end()) {
+      std::printf("\n(built without OpenCV: no ratios)\n");
+      return;
+    }
+    std::printf("\nkernels: %s; CPU time as a ratio of OpenCV bilinear Bayer -> BGR (%.3f ms), one thread\n",
+                okc::imaging::SimdLevelName(okc::imaging::ActiveSimdLevel()), yardstick->second);
+    for (const auto& [name, time] : seconds_)
+      if (name != yardstick->first) std::printf("  %-28s %6.2fx\n", name.c_str(), time / yardstick->second);
+  }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,7 +1,9 @@
 #include "core/FrameDelivery.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <optional>
 #include <cstring>
 #include <span>
 
@@ -13,13 +15,24 @@
 #include "imaging/DarkFrame.h"
 #include "imaging/Demosaic.h"
 #include "imaging/Flip.h"
+#include "imaging/FusedDelivery.h"
 #include "imaging/ToneTables.h"
 #include "okccamera/CCameraBase.h"
 #include "okccamera/UsbDriver.h"
 
 namespace okc::core {
 
+struct FusedPlan {
+  imaging::FusedOutput output = imaging::FusedOutput::kRaw8;
+  int layout = 0;
+  // The balance for the whole frame; identity tables are not applied.
+  std::array<uint8_t, 256> red{}, blue{};
+  bool applyRed = false, applyBlue = false;
+};
+
 namespace {
+
+std::atomic<bool> fusedDelivery{true};
 
 constexpr uint64_t kLookAheadExtraMs = 500;
 // The host's frame waits are cut into slices to notice the end of capture.
@@ -70,7 +83,65 @@ void DrawTimeMark(CCameraBase& camera, unsigned char* image, const FrameFormat& 
   camera.AddTimeMark(image, imageBytes, format.width, format.height, format.type);
 }
 
+// The one-pass plan for a format, or none when the stages must serve it.
+std::optional<FusedPlan> PlanFused(const FrameFormat& f, const DeliveryVariant& v, const imaging::ColourTables& tables) {
+  using imaging::FusedOutput;
+  FusedPlan plan;
+  if (f.sixteenBit) {
+    if (f.type != IMAGE_16BIT || f.bin != 1) return std::nullopt;
+    plan.output = FusedOutput::kRaw16;
+    return plan;
+  }
+  if (v.mono) {
+    if (f.bin != 1) return std::nullopt;
+    if (f.type == IMAGE_8BIT) plan.output = FusedOutput::kRaw8;
+    else if (f.type == IMAGE_RGB24) plan.output = FusedOutput::kGrey24;
+    else return std::nullopt;
+    return plan;
+  }
+  if (f.type == IMAGE_8BIT && f.bin == 1 && f.rawOutput) {
+    plan.output = FusedOutput::kRaw8;
+    return plan;
+  }
+  if (f.type == IMAGE_8BIT) plan.output = FusedOutput::kLuma8;
+  else if (f.type == IMAGE_RGB24) plan.output = FusedOutput::kRGB24;
+  else if (f.type == IMAGE_YUV422) plan.output = FusedOutput::kYUV422;
+  else return std::nullopt;
+  if (f.bin > imaging::kFusedMaxBin || f.SensorWidth() < 2 || f.SensorHeight() < 2) return std::nullopt;
+  const bool fixedLuma = f.type == IMAGE_8BIT && f.bin == 1 && v.fixedLumaDemosaic;
+  plan.layout = fixedLuma ? 0
+                          : imaging::EffectiveBayerLayout(f.bayerPattern, f.flipRow, f.flipColumn, f.SensorWidth(),
+                                                          f.SensorHeight());
+  if (plan.layout < 0 || !imaging::ColourTablesMatchKernels(tables)) return std::nullopt;
+  plan.red = tables.red.Snapshot();
+  plan.blue = tables.blue.Snapshot();
+  plan.applyRed = !imaging::IsIdentityTable(plan.red);
+  plan.applyBlue = !imaging::IsIdentityTable(plan.blue);
+  return plan;
+}
+
+// Lends the queue's oldest frame for the length of one delivery.
+class LentFrame {
+ public:
+  explicit LentFrame(FrameQueue& queue) : queue_(queue), frame_(queue.LendFront(&metadata_)) {}
+  ~LentFrame() {
+    if (frame_) queue_.ReturnLent();
+  }
+  LentFrame(const LentFrame&) = delete;
+  LentFrame& operator=(const LentFrame&) = delete;
+  uint8_t* Frame() const { return frame_; }
+  const FrameMetadata& Metadata() const { return metadata_; }
+
+ private:
+  FrameQueue& queue_;
+  FrameMetadata metadata_;
+  uint8_t* frame_;
+};
+
 }  // namespace
+
+void EnableFusedDelivery(bool enabled) { fusedDelivery.store(enabled, std::memory_order_relaxed); }
+bool FusedDeliveryEnabled() { return fusedDelivery.load(std::memory_order_relaxed); }
 
 size_t OutputBytesPerPixel(IMAGE_TYPE type, const DeliveryVariant& variant) {
   switch (type) {
@@ -226,6 +297,11 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
   if (static_cast<size_t>(size) < outputBytes) return false;
   if (frameBytes > cam.FrameBufferBytes() || !f.buffersReady) return false;
 
+  if (FusedDeliveryEnabled()) {
+    if (const std::optional<FusedPlan> plan = PlanFused(f, variant_, *cam.colourTables))
+      return DeliverFused(f, *plan, buffer, outputBytes, timeoutMs);
+  }
+
   if (!TakeFrame(f, frameBytes, timeoutMs)) return false;
   uint8_t* frame = cam.workingFrame.get();
   const size_t bufferBytes = cam.FrameBufferBytes();
@@ -253,6 +329,77 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
     WriteOutput(f, frame, buffer, outputBytes);
   }
   return true;
+}
+
+bool FrameDelivery::DeliverFused(const FrameFormat& f, const FusedPlan& plan, unsigned char* buffer,
+                                 size_t outputBytes, uint64_t timeoutMs) {
+  FrameQueue& queue = *camera_.frameQueue;
+  const size_t frameBytes = f.SensorPixels() * (f.sixteenBit ? 2 : 1);
+  // A frame held back for the look-ahead is copied out, so that the worker keeps both slots meanwhile.
+  if (f.exposureUs < variant_.lookAheadBelowUs || frameBytes > queue.SlotSize()) {
+    if (!TakeFrame(f, frameBytes, timeoutMs)) return false;
+    RunFused(f, plan, camera_.workingFrame.get(), frameBytes, buffer, outputBytes);
+    return true;
+  }
+  for (;;) {
+    if (!WaitForFrame(queue, timeoutMs, engine_)) return false;
+    LentFrame lent(queue);
+    if (!lent.Frame()) continue;
+    if (variant_.checkMarker && !StartsWithFrameMarker(lent.Frame())) continue;  // never delivered
+    queue.SetDelivered(lent.Metadata());
+    RunFused(f, plan, lent.Frame(), frameBytes, buffer, outputBytes);
+    return true;
+  }
+}
+
+void FrameDelivery::RunFused(const FrameFormat& f, const FusedPlan& plan, uint8_t* frame, size_t frameBytes,
+                             unsigned char* buffer, size_t outputBytes) {
+  using namespace okc::imaging;
+  CCameraBase& cam = camera_;
+  const size_t sampleBytes = f.sixteenBit ? 2 : 1;
+  RepairHeader(variant_.repair, frame, frameBytes, static_cast<size_t>(f.SensorWidth()) * sampleBytes, f.sixteenBit,
+               static_cast<size_t>(f.bin) * static_cast<size_t>(f.width));
+  if (!f.sixteenBit) ApplyDark(f, frame, frameBytes);
+
+  FusedSource source;
+  source.samples = frame;
+  source.bytes = frameBytes;
+  source.width = f.width;
+  source.height = f.height;
+  source.bin = f.bin;
+  source.flipRow = f.flipRow;
+  source.flipColumn = f.flipColumn;
+  const bool toned = ClampGamma(f.gamma) != kNeutralGamma;
+  if (f.sixteenBit) {
+    source.wideLayout = variant_.wideSamples == WideSamples::Packed12         ? WideLayout::kPacked12
+                        : variant_.wideSamples == WideSamples::HighFirstShift6 ? WideLayout::kHighFirstShift6
+                                                                                : WideLayout::kNative;
+    if (toned) source.tone16 = tone16_.data();
+  } else if (toned) {
+    source.tone8 = f.tone8.data();
+  }
+  // Hot pixels are mended from toned neighbours: then the frame is toned in
+  // place first and the pass only mirrors it.
+  if (cam.HotPixelsCorrectedPerFrame() > 0) {
+    std::span<uint8_t> raw(frame, frameBytes);
+    if (f.sixteenBit) {
+      UnpackWideSamples(variant_.wideSamples, frame, frameBytes);
+      if (toned) ApplyTone16(raw, f.gamma, tone16_.data());
+      source.wideLayout = WideLayout::kNative;
+      source.tone16 = nullptr;
+    } else {
+      ApplyTone8(raw, f.gamma, std::span<const uint8_t, 256>(f.tone8));
+      source.tone8 = nullptr;
+    }
+    CorrectHotPixels(cam, frame, f);
+  }
+
+  FusedColour colour;
+  colour.layout = plan.layout;
+  colour.red = plan.applyRed ? plan.red.data() : nullptr;
+  colour.blue = plan.applyBlue ? plan.blue.data() : nullptr;
+  okc::imaging::DeliverFused(source, plan.output, colour, {buffer, outputBytes});
+  if (f.timeMark && (f.type == IMAGE_8BIT || f.type == IMAGE_RGB24)) DrawTimeMark(cam, buffer, f, outputBytes);
 }
 
 void FrameDelivery::WriteSpreadAlt16(const FrameFormat& f, uint8_t* frame, unsigned char* buffer) {

@@ -22,6 +22,8 @@ class CCameraBase;
 namespace okc::core {
 
 class CaptureEngine;
+// What the one-pass delivery makes of a frame (FrameDelivery.cpp).
+struct FusedPlan;
 
 // Where the bytes that the frame marker (and trailer) overwrote are taken from.
 enum class HeaderRepair {
@@ -100,6 +102,12 @@ void RepairHeader(HeaderRepair repair, uint8_t* frame, size_t frameBytes, size_t
 // Two-byte samples as they arrive become native 16-bit samples.
 void UnpackWideSamples(WideSamples layout, uint8_t* frame, size_t frameBytes);
 
+// The one-pass delivery (imaging/FusedDelivery.h) serves every format it
+// covers; the stages one after the other serve the rest. Off, every frame goes
+// through the stages (tests and benchmarks compare the two). On by default.
+void EnableFusedDelivery(bool enabled);
+bool FusedDeliveryEnabled();
+
 class FrameDelivery {
  public:
   FrameDelivery(CCameraBase& camera, const CaptureEngine& engine, const DeliveryVariant& variant);
@@ -113,6 +121,12 @@ class FrameDelivery {
   // Waits for a frame that passes the marker and look-ahead checks and takes
   // it into the working frame. False when none came in time.
   bool TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t timeoutMs);
+  // The one-pass delivery: the frame is read in its queue slot when no
+  // look-ahead holds it back, else in the working frame.
+  bool DeliverFused(const FrameFormat& f, const FusedPlan& plan, unsigned char* buffer, size_t outputBytes,
+                    uint64_t timeoutMs);
+  void RunFused(const FrameFormat& f, const FusedPlan& plan, uint8_t* frame, size_t frameBytes,
+                unsigned char* buffer, size_t outputBytes);
   void ApplyDark(const FrameFormat& f, uint8_t* frame, size_t frameBytes);
   void WriteOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes);
   void WriteMonoOutput(const FrameFormat& f, uint8_t* frame, unsigned char* buffer, size_t outputBytes);

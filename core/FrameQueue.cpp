@@ -18,12 +18,15 @@ FrameQueue::~FrameQueue() {
 void FrameQueue::Reset() {
   std::lock_guard guard(lock_);
   writeIndex_ = readIndex_ = count_ = 0;
+  ++generation_;
   (void)frameAvailable_.try_acquire();
 }
 
 bool FrameQueue::Push(const uint8_t* frame, size_t length, const FrameMetadata& metadata) {
   std::lock_guard guard(lock_);
   if (count_ >= kSlots || !frame) return false;
+  // Only after a Reset during a loan can the next slot be the lent one.
+  if (writeIndex_ == lentIndex_) return false;
   // A slot is allocated when it takes its first frame, so a camera that never
   // captures holds no frame memory.
   std::unique_ptr<uint8_t[]>& slot = slots_[writeIndex_];
@@ -50,6 +53,25 @@ bool FrameQueue::Pop(uint8_t* out, size_t length, FrameMetadata* metadata) {
   readIndex_ = (readIndex_ + 1) % kSlots;
   if (--count_ == 0) (void)frameAvailable_.try_acquire();
   return true;
+}
+
+uint8_t* FrameQueue::LendFront(FrameMetadata* metadata) {
+  std::lock_guard guard(lock_);
+  if (count_ == 0 || lentIndex_ >= 0) return nullptr;
+  if (metadata) *metadata = metadata_[readIndex_];
+  lentIndex_ = readIndex_;
+  lentGeneration_ = generation_;
+  return slots_[readIndex_].get();
+}
+
+void FrameQueue::ReturnLent() {
+  std::lock_guard guard(lock_);
+  if (lentIndex_ < 0) return;
+  if (lentGeneration_ == generation_ && count_ > 0) {
+    readIndex_ = (readIndex_ + 1) % kSlots;
+    if (--count_ == 0) (void)frameAvailable_.try_acquire();
+  }
+  lentIndex_ = -1;
 }
 
 bool FrameQueue::PeekFront(uint8_t* out, size_t length) {

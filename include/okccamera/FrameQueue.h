@@ -66,6 +66,13 @@ class FrameQueue {
   // `out` and frees its slot, and its metadata into `metadata` when given.
   // False when empty.
   bool Pop(uint8_t* out, size_t length, FrameMetadata* metadata = nullptr);
+  // Lends the oldest frame's slot, to be read (and changed) in place instead of
+  // copied out; its metadata goes to `metadata` when given. Null when empty.
+  // Until ReturnLent the worker fills only the other slot.
+  uint8_t* LendFront(FrameMetadata* metadata = nullptr);
+  // Ends the loan: the lent frame leaves the queue (unless Reset emptied the
+  // queue meanwhile).
+  void ReturnLent();
   // Copies the first `length` bytes (at most the slot size) of the oldest frame
   // without taking it. False when empty.
   bool PeekFront(uint8_t* out, size_t length);
@@ -86,6 +93,10 @@ class FrameQueue {
   int writeIndex_ = 0;
   int readIndex_ = 0;
   int count_ = 0;
+  // The slot lent out, and the Reset count when it was lent.
+  int lentIndex_ = -1;
+  uint64_t lentGeneration_ = 0;
+  uint64_t generation_ = 0;
   FrameMetadata metadata_[kSlots];
   FrameMetadata delivered_;
   std::atomic<uint32_t> notCollected_{0};
