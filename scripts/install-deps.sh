@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libusb-1.0-0-dev libcfitsio-dev libpng-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev)  # clang and its libFuzzer runtime: the fuzz targets
+          clang libclang-rt-14-dev  # clang and its libFuzzer runtime: the fuzz targets
+          umockdev libumockdev-dev)  # emulated USB devices for the libusb backend's tests
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

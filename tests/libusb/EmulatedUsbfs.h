@@ -1,0 +1,76 @@
+// Simulated cameras behind real libusb: an umockdev testbed shows each camera
+// in sysfs and /dev/bus/usb as a USB device with the camera's identity and
+// descriptors, and answers the usbfs ioctls that libusb sends to its device
+// node by passing them on to the simulated camera (SimDeviceLink), so the
+// library's libusb backend runs unchanged against it.
+//
+// The program must run under umockdev-wrapper (its preload library reroutes
+// /sys, /dev and ioctl() into the testbed).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "okccamera/SimCameras.h"
+
+namespace okc::test {
+
+class UsbfsHandler;
+
+// Counts of the usbfs requests that reached the emulation, by kind.
+struct UsbfsCounts {
+  int opens = 0;
+  int controlUrbs = 0;
+  int bulkUrbs = 0;
+  int reaped = 0;
+  int discarded = 0;       // URBs withdrawn before they completed
+  int clearHalts = 0;
+  int resets = 0;
+  int claims = 0;
+  int unknownRequests = 0;  // ioctls the emulation does not know (answered ENOTTY)
+};
+
+class EmulatedUsbfs {
+ public:
+  EmulatedUsbfs();
+  ~EmulatedUsbfs();
+  EmulatedUsbfs(const EmulatedUsbfs&) = delete;
+  EmulatedUsbfs& operator=(const EmulatedUsbfs&) = delete;
+
+  // Whether the umockdev preload library is active (the program runs under umockdev-wrapper).
+  static bool Available();
+
+  // Plugs a simulated camera into `bus` at `ports` ("3", or "1.4" behind a hub) with
+  // device number `address`. Each camera sits on a simulated bus of its own.
+  std::shared_ptr<sim::SimCamera> Plug(const sim::SimDeviceOptions& options, int bus, const std::string& ports,
+                                       int address);
+  // The camera leaves the bus: the device vanishes from sysfs with a remove event;
+  // its simulated camera is unplugged too, so open handles see it gone.
+  void Unplug(const std::shared_ptr<sim::SimCamera>& camera);
+  // The same camera shows up again at its port under a new device number (after
+  // it re-enumerated): the old node is removed, a new one added with an add event.
+  void Reenumerate(const std::shared_ptr<sim::SimCamera>& camera, int newAddress);
+  // Only the owner may open the device node (mode 0600, owned by another user).
+  void RestrictAccess(const std::shared_ptr<sim::SimCamera>& camera);
+
+  // The node libusb opens for a camera, "/dev/bus/usb/BBB/DDD".
+  std::string DeviceNode(const std::shared_ptr<sim::SimCamera>& camera) const;
+  UsbfsCounts Counts() const;
+
+ private:
+  struct Device;
+  Device& Find(const std::shared_ptr<sim::SimCamera>& camera) const;
+  static std::string NodeOf(const Device& device);
+  void AddToTestbed(Device& device);
+  void RemoveFromTestbed(Device& device);
+
+  struct Testbed;
+  std::unique_ptr<Testbed> testbed_;
+  std::shared_ptr<UsbfsHandler> handler_;
+  std::vector<std::unique_ptr<Device>> devices_;
+};
+
+}  // namespace okc::test
