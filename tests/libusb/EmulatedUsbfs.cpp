@@ -202,6 +202,11 @@ class UsbfsHandler {
         else
           Complete(client, reachable ? 0 : -1, reachable ? 0 : ENODEV);
         return TRUE;
+      case USBDEVFS_DISCONNECT_CLAIM:  // claim, taking the interface from a kernel driver (none is bound)
+        Count(&UsbfsCounts::claims);
+        Complete(client, reachable ? 0 : -1, reachable ? 0 : ENODEV);
+        return TRUE;
+      case USBDEVFS_IOCTL: Complete(client, -1, ENODATA); return TRUE;  // no kernel driver to disconnect
       case USBDEVFS_RELEASEINTERFACE:
       case USBDEVFS_SETINTERFACE:
       case USBDEVFS_SETCONFIGURATION: Complete(client, reachable ? 0 : -1, reachable ? 0 : ENODEV); return TRUE;
@@ -277,7 +282,6 @@ class UsbfsHandler {
         Complete(client, -1, EINVAL);
         return;
       }
-      Count(&UsbfsCounts::controlUrbs);
       usb::RequestRecord r;
       r.requestType = data[0];
       r.request = data[1];
@@ -296,7 +300,6 @@ class UsbfsHandler {
       if (!r.IsIn()) std::memcpy(urb->record.data() + usb::kRecordSize, data + kSetupBytes, r.length);
       urb->io = state.link->SubmitControl(urb->record.data(), urb->record.size());
     } else {
-      Count(&UsbfsCounts::bulkUrbs);
       urb->record.assign(usb::kRecordSize, 0);
       urb->record[13] = u->endpoint;
       urb->io = state.link->SubmitDirect(urb->record.data(), data, static_cast<size_t>(u->buffer_length));
@@ -307,6 +310,7 @@ class UsbfsHandler {
       Complete(client, -1, ENODEV);
       return;
     }
+    Count(urb->control ? &UsbfsCounts::controlUrbs : &UsbfsCounts::bulkUrbs);
     state.inFlight.push_back(std::move(urb));
     Complete(client, 0, 0);
     wake_.notify_all();
@@ -336,6 +340,7 @@ class UsbfsHandler {
   }
 
   void Discard(UMockdevIoctlClient* client, Client& state) {
+    Count(&UsbfsCounts::discardRequests);
     // The argument is the URB's address in the client.
     const auto address = *DataAs<gulong>(umockdev_ioctl_client_get_arg(client));
     for (auto it = state.inFlight.begin(); it != state.inFlight.end(); ++it) {
@@ -350,8 +355,8 @@ class UsbfsHandler {
   }
 
   void Reap(UMockdevIoctlClient* client, Client& state) {
-    Count(&UsbfsCounts::reaped);
     std::unique_ptr<Urb> urb = std::move(state.reapable.front());
+    Count(urb->control ? &UsbfsCounts::controlReaped : &UsbfsCounts::bulkReaped);
     state.reapable.pop_front();
     state.reapWaiting = false;
     UMockdevIoctlData* slot =
@@ -529,6 +534,9 @@ void EmulatedUsbfs::Reenumerate(const std::shared_ptr<sim::SimCamera>& camera, i
 }
 
 void EmulatedUsbfs::RestrictAccess(const std::shared_ptr<sim::SimCamera>& camera) {
+  // An emulated node is reached through its socket, whatever the node's mode:
+  // without the handler the node is the plain file whose mode open() meets.
+  umockdev_testbed_detach_ioctl(testbed_->bed, DeviceNode(camera).c_str(), nullptr);
   gchar* root = umockdev_testbed_get_root_dir(testbed_->bed);
   const std::string path = std::string(root) + DeviceNode(camera);
   g_free(root);

@@ -23,10 +23,12 @@ class UsbfsHandler;
 // Counts of the usbfs requests that reached the emulation, by kind.
 struct UsbfsCounts {
   int opens = 0;
-  int controlUrbs = 0;
+  int controlUrbs = 0;  // URBs taken (not those refused at submission)
   int bulkUrbs = 0;
-  int reaped = 0;
-  int discarded = 0;       // URBs withdrawn before they completed
+  int controlReaped = 0;  // URBs handed back to libusb, finished or cancelled
+  int bulkReaped = 0;
+  int discardRequests = 0;  // DISCARDURB requests, also those for URBs that had finished
+  int discarded = 0;        // URBs withdrawn before they completed
   int clearHalts = 0;
   int resets = 0;
   int claims = 0;
@@ -53,7 +55,7 @@ class EmulatedUsbfs {
   // The same camera shows up again at its port under a new device number (after
   // it re-enumerated): the old node is removed, a new one added with an add event.
   void Reenumerate(const std::shared_ptr<sim::SimCamera>& camera, int newAddress);
-  // Only the owner may open the device node (mode 0600, owned by another user).
+  // Nobody may open the device node (mode 0; tests run as root also drop their file-permission overrides).
   void RestrictAccess(const std::shared_ptr<sim::SimCamera>& camera);
 
   // The node libusb opens for a camera, "/dev/bus/usb/BBB/DDD".

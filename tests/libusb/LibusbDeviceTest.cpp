@@ -22,6 +22,14 @@ constexpr uint8_t kFlashProgram = 0xC2;
 constexpr uint8_t kFlashRead = 0xC3;
 constexpr uint32_t kFlashPage = 256;
 
+// The firmware answers its version request with 'V' and the version.
+bool ReadFirmwareVersion(CUsbDevice& dev, uint8_t* version) {
+  uint8_t answer[2] = {0xEE, 0xEE};
+  const bool ok = dev.VendorRequest(kFirmwareVersionRequest, 0, 2, answer, true);
+  *version = answer[0] == 'V' ? answer[1] : 0xEE;
+  return ok;
+}
+
 std::u16string Wide(const std::string& text) { return {text.begin(), text.end()}; }
 
 // The flash address of a C2/C3 request is its index in 256-byte pages; the
@@ -132,9 +140,9 @@ TEST_F(LibusbTest, VendorRequestsCarryTheirDataBothWays) {
 
   // IN: a one-byte answer and a long one.
   uint8_t version = 0;
-  ASSERT_TRUE(dev.VendorRequest(kFirmwareVersionRequest, 0, 1, &version, true));
+  ASSERT_TRUE(ReadFirmwareVersion(dev, &version));
   EXPECT_EQ(version, cam->FirmwareVersion());
-  std::vector<uint8_t> pattern(4096);
+  std::vector<uint8_t> pattern(2048);
   for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 3);
   cam->WriteFlash(16 * kFlashPage, pattern);
   std::vector<uint8_t> read(pattern.size());
@@ -170,8 +178,8 @@ TEST_F(LibusbTest, AStalledRequestFailsAndClearHaltReachesTheEndpoint) {
   CUsbDevice dev(nullptr, ClassOf(Model::TAVC), true);
   ASSERT_TRUE(dev.IsOpen());
   cam->SetStallRequest(kFirmwareVersionRequest);
-  uint8_t version = 0xEE;
-  EXPECT_FALSE(dev.VendorRequest(kFirmwareVersionRequest, 0, 1, &version, true));
+  uint8_t version = 0;
+  EXPECT_FALSE(ReadFirmwareVersion(dev, &version));
   EXPECT_EQ(version, 0xEE) << "a stalled IN request wrote data";
   ASSERT_NE(dev.bulkInEndpoint, nullptr);
   const int resetsBefore = cam->PipeResets();
@@ -180,7 +188,7 @@ TEST_F(LibusbTest, AStalledRequestFailsAndClearHaltReachesTheEndpoint) {
   EXPECT_EQ(usbfs->Counts().clearHalts, 1);
   // The stall is over: the same request is answered again.
   cam->SetStallRequest(std::nullopt);
-  EXPECT_TRUE(dev.VendorRequest(kFirmwareVersionRequest, 0, 1, &version, true));
+  EXPECT_TRUE(ReadFirmwareVersion(dev, &version));
   EXPECT_EQ(version, cam->FirmwareVersion());
 }
 
@@ -193,7 +201,8 @@ TEST_F(LibusbTest, PortResetKeepsTheDeviceUsable) {
   EXPECT_EQ(cam->PortResets(), 1);
   EXPECT_EQ(usbfs->Counts().resets, 1);
   uint8_t version = 0;
-  EXPECT_TRUE(dev.VendorRequest(kFirmwareVersionRequest, 0, 1, &version, true)) << "interface not claimed again";
+  EXPECT_TRUE(ReadFirmwareVersion(dev, &version)) << "interface not claimed again";
+  EXPECT_EQ(version, cam->FirmwareVersion());
 }
 
 TEST_F(LibusbTest, AReenumeratedCameraIsFoundUnderItsNewAddress) {
@@ -206,7 +215,7 @@ TEST_F(LibusbTest, AReenumeratedCameraIsFoundUnderItsNewAddress) {
   usbfs->Reenumerate(cam, 11);
   // The old handle reaches nothing any more.
   uint8_t version = 0;
-  EXPECT_FALSE(dev.VendorRequest(kFirmwareVersionRequest, 0, 1, &version, true));
+  EXPECT_FALSE(ReadFirmwareVersion(dev, &version));
   // libusb follows the remove and add events; the camera is found again at its port.
   ASSERT_TRUE(driver->WaitForDevices(ClassOf(Model::TAVC), 1, 10000));
   const auto moved = [&] {
@@ -215,7 +224,8 @@ TEST_F(LibusbTest, AReenumeratedCameraIsFoundUnderItsNewAddress) {
   for (int tries = 0; tries < 100 && !moved(); ++tries) usleep(20000);
   EXPECT_EQ(dev.usbAddress, 11);
   EXPECT_EQ(dev.devicePath, "1-3");
-  EXPECT_TRUE(dev.VendorRequest(kFirmwareVersionRequest, 0, 1, &version, true));
+  EXPECT_TRUE(ReadFirmwareVersion(dev, &version));
+  EXPECT_EQ(version, cam->FirmwareVersion());
 }
 
 TEST_F(LibusbTest, ABusyCameraStaysListedButDoesNotOpen) {
