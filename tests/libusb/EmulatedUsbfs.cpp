@@ -95,6 +95,12 @@ class UsbfsHandler {
 
   UMockdevIoctlBase* Base() const { return base_; }
 
+  // From now on bulk URBs are refused at submission with this errno (0: taken again).
+  void RefuseBulkSubmissions(int error) {
+    std::lock_guard lock(mutex_);
+    refuseBulk_ = error;
+  }
+
   // The device left the bus: every request on a handle opened before fails as on a real bus.
   void MarkGone() {
     std::lock_guard lock(mutex_);
@@ -264,6 +270,11 @@ class UsbfsHandler {
       Complete(client, -1, ENODEV);
       return;
     }
+    if (u->type == USBDEVFS_URB_TYPE_BULK && refuseBulk_ != 0) {
+      Release(*urb);
+      Complete(client, -1, refuseBulk_);
+      return;
+    }
     if (u->buffer_length > 0) {
       urb->buffer = umockdev_ioctl_data_resolve(urb->urb, offsetof(usbdevfs_urb, buffer),
                                                 static_cast<size_t>(u->buffer_length), nullptr);
@@ -398,6 +409,7 @@ class UsbfsHandler {
   std::condition_variable wake_;
   bool stop_ = false;
   bool gone_ = false;
+  int refuseBulk_ = 0;
   std::map<UMockdevIoctlClient*, Client> clients_;
   std::thread pump_;
 };
@@ -432,8 +444,43 @@ EmulatedUsbfs::EmulatedUsbfs() : testbed_(std::make_unique<Testbed>()) {
 EmulatedUsbfs::~EmulatedUsbfs() {
   for (auto& device : devices_)
     if (!device->syspath.empty()) RemoveFromTestbed(*device);
-  devices_.clear();
+  // The testbed goes first: no signal reaches a handler that is being destroyed.
   g_object_unref(testbed_->bed);
+  devices_.clear();
+}
+
+void EmulatedUsbfs::AddHub(int bus, const std::string& ports, int address) {
+  // A high-speed hub: device descriptor, then a configuration with one interface and its interrupt endpoint.
+  std::vector<uint8_t> descriptors = {18, 1, 0x00, 0x02, 9, 0, 1, 64, 0x6B, 0x1D, 0x02, 0x00, 0x00, 0x01, 0, 0, 0, 1,
+                                      9,  2, 25,   0,    1, 1, 0, 0xE0, 0,
+                                      9,  4, 0,    0,    1, 9, 0, 0,    0,
+                                      7,  5, 0x81, 3,    2, 0, 12};
+  const std::string name = std::to_string(bus) + "-" + ports;
+  const std::string busnum = std::to_string(bus) + "\n", devnum = std::to_string(address) + "\n";
+  char node[40];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
+  gchar* syspath = umockdev_testbed_add_device(testbed_->bed, "usb", name.c_str(), nullptr, "idVendor", "1d6b",
+                                               "idProduct", "0002", "busnum", busnum.c_str(), "devnum",
+                                               devnum.c_str(), "speed", "480\n", "bConfigurationValue", "1\n",
+                                               nullptr, "DEVTYPE", "usb_device", "DEVNAME", node, nullptr);
+  if (!syspath) throw std::runtime_error("umockdev could not add the hub");
+  umockdev_testbed_set_attribute_binary(testbed_->bed, syspath, "descriptors", descriptors.data(),
+                                        static_cast<gint>(descriptors.size()));
+  umockdev_testbed_uevent(testbed_->bed, syspath, "add");
+  g_free(syspath);
+}
+
+void EmulatedUsbfs::SetUsbfsMemoryLimit(int megabytes) {
+  gchar* sys = umockdev_testbed_get_sys_dir(testbed_->bed);
+  const std::filesystem::path folder = std::filesystem::path(sys) / "module/usbcore/parameters";
+  g_free(sys);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "usbfs_memory_mb") << megabytes << "\n";
+}
+
+void EmulatedUsbfs::RefuseBulkSubmissions(int error) {
+  for (auto& device : devices_)
+    if (device->handler) device->handler->RefuseBulkSubmissions(error);
 }
 
 std::string EmulatedUsbfs::DeviceNode(const std::shared_ptr<sim::SimCamera>& camera) const {

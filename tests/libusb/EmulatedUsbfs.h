@@ -55,6 +55,13 @@ class EmulatedUsbfs {
   // The same camera shows up again at its port under a new device number (after
   // it re-enumerated): the old node is removed, a new one added with an add event.
   void Reenumerate(const std::shared_ptr<sim::SimCamera>& camera, int newAddress);
+  // A hub at `ports` (no camera): cameras at "ports.N" sit behind it.
+  void AddHub(int bus, const std::string& ports, int address);
+  // Bulk URBs of every camera are refused at submission with this errno, as usbfs
+  // does when its memory limit is reached (ENOMEM); 0 takes them again.
+  void RefuseBulkSubmissions(int error);
+  // The usbcore module parameter that caps the memory of all queued transfers.
+  void SetUsbfsMemoryLimit(int megabytes);
   // Nobody may open the device node (mode 0; tests run as root also drop their file-permission overrides).
   void RestrictAccess(const std::shared_ptr<sim::SimCamera>& camera);
 

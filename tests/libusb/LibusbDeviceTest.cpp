@@ -5,6 +5,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -76,24 +78,27 @@ TEST_F(LibusbTest, ListsTheCamerasOfAClassByBusThenPort) {
   foreign.serialNumber = "foreign";
   usbfs->Plug(foreign, 1, "3", 4);
   Plug(Model::TAVM, 1, "5", 5);
+  usbfs->AddHub(1, "1", 1);
+  tavc.serialNumber = "behind the hub";
+  usbfs->Plug(tavc, 1, "1.3", 7);
   UseLibusb();
 
-  EXPECT_EQ(driver->CountDevices(ClassOf(Model::TAVC)), 3);
+  EXPECT_EQ(driver->CountDevices(ClassOf(Model::TAVC)), 4);
   EXPECT_EQ(driver->CountDevices(ClassOf(Model::TAVM)), 1);
   EXPECT_EQ(driver->CountDevices(ClassOf(Model::RENM)), 0);
   const struct {
     const char* serial;
     const char* path;
     uint8_t address;
-  } expected[] = {{"first", "1-2", 9}, {"second", "1-4", 2}, {"third", "2-1", 3}};
+  } expected[] = {{"behind the hub", "1-1.3", 7}, {"first", "1-2", 9}, {"second", "1-4", 2}, {"third", "2-1", 3}};
   CUsbDevice dev(nullptr, ClassOf(Model::TAVC), false);
-  for (uint8_t n = 0; n < 3; ++n) {
+  for (uint8_t n = 0; n < 4; ++n) {
     ASSERT_TRUE(dev.OpenDevice(n)) << "device " << int{n};
     EXPECT_EQ(dev.serialNumber, Wide(expected[n].serial)) << "device " << int{n};
     EXPECT_EQ(dev.devicePath, expected[n].path) << "device " << int{n};
     EXPECT_EQ(dev.usbAddress, expected[n].address) << "device " << int{n};
   }
-  EXPECT_FALSE(dev.OpenDevice(3));
+  EXPECT_FALSE(dev.OpenDevice(4));
 }
 
 TEST_F(LibusbTest, OpensWithTheCamerasDescriptorsAndStrings) {
@@ -226,6 +231,33 @@ TEST_F(LibusbTest, AReenumeratedCameraIsFoundUnderItsNewAddress) {
   EXPECT_EQ(dev.devicePath, "1-3");
   EXPECT_TRUE(ReadFirmwareVersion(dev, &version));
   EXPECT_EQ(version, cam->FirmwareVersion());
+}
+
+TEST_F(LibusbTest, TheUsbfsMemoryLimitIsNamedWhenSubmissionsRunOutOfMemory) {
+  auto cam = Plug(Model::TAVC);
+  usbfs->SetUsbfsMemoryLimit(16);
+  UseLibusb();
+  CUsbDevice dev(nullptr, ClassOf(Model::TAVC), true);
+  ASSERT_TRUE(dev.IsOpen());
+  ASSERT_NE(dev.bulkInEndpoint, nullptr);
+  usbfs->RefuseBulkSubmissions(ENOMEM);
+  std::vector<uint8_t> buffer(16384);
+  uint32_t length = static_cast<uint32_t>(buffer.size());
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(dev.bulkInEndpoint->Transfer(buffer.data(), length));
+  const std::string message = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(dev.bulkInEndpoint->lastError.load(), usb::kErrNotEnoughMemory);
+  EXPECT_NE(message.find("usbfs memory limit is reached (usbfs_memory_mb = 16 MB)"), std::string::npos) << message;
+  EXPECT_EQ(usbfs->Counts().bulkUrbs, 0);
+  // Memory again: the endpoint works as before (a chunk's end ends the transfer short).
+  usbfs->RefuseBulkSubmissions(0);
+  std::vector<uint8_t> chunk(1000);
+  for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i % 253);
+  cam->PushBulkData(chunk);
+  length = static_cast<uint32_t>(buffer.size());
+  ASSERT_TRUE(dev.bulkInEndpoint->Transfer(buffer.data(), length));
+  ASSERT_EQ(length, chunk.size());
+  EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), buffer.begin()));
 }
 
 TEST_F(LibusbTest, ABusyCameraStaysListedButDoesNotOpen) {
