@@ -197,6 +197,23 @@ TEST_F(LibusbTest, AStalledRequestFailsAndClearHaltReachesTheEndpoint) {
   EXPECT_EQ(version, cam->FirmwareVersion());
 }
 
+TEST_F(LibusbTest, AnUnansweredRequestIsWithdrawnAndTheNextOneIsAnswered) {
+  auto cam = Plug(Model::TAVC);
+  UseLibusb();
+  CUsbDevice dev(nullptr, ClassOf(Model::TAVC), true);
+  ASSERT_TRUE(dev.IsOpen());
+  dev.controlEndpoint->timeoutMs = 500;
+  cam->SetControlNoAnswer(true);
+  uint8_t version = 0;
+  EXPECT_FALSE(ReadFirmwareVersion(dev, &version));
+  const UsbfsCounts counts = usbfs->Counts();
+  EXPECT_GE(counts.discarded, 1) << "the request was not withdrawn from the device";
+  EXPECT_EQ(counts.controlReaped, counts.controlUrbs) << "a control URB stayed in flight";
+  cam->SetControlNoAnswer(false);
+  EXPECT_TRUE(ReadFirmwareVersion(dev, &version));
+  EXPECT_EQ(version, cam->FirmwareVersion());
+}
+
 TEST_F(LibusbTest, PortResetKeepsTheDeviceUsable) {
   auto cam = Plug(Model::TAVC);
   UseLibusb();
