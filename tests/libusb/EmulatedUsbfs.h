@@ -10,15 +10,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "okccamera/SimCameras.h"
 
 namespace okc::test {
-
-class UsbfsHandler;
 
 // Counts of the usbfs requests that reached the emulation, by kind.
 struct UsbfsCounts {
@@ -78,7 +75,6 @@ class EmulatedUsbfs {
 
   struct Testbed;
   std::unique_ptr<Testbed> testbed_;
-  std::shared_ptr<UsbfsHandler> handler_;
   std::vector<std::unique_ptr<Device>> devices_;
 };
 
