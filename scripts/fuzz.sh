@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-targets=(bmp_reader settings_loader descriptors ram_image frame_check)
+targets=(bmp_reader settings_loader descriptors ram_image frame_check c2_image hot_pixel_map)
 
 if [ ! -f build-fuzz/CMakeCache.txt ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DOKC_FUZZ=ON -DOKC_BUILD_TESTS=OFF \

@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libusb-1.0-0-dev libcfitsio-dev libpng-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           clang libclang-rt-14-dev   # clang and its libFuzzer runtime: the fuzz targets
+          umockdev libumockdev-dev   # emulated USB devices for the libusb backend's tests
           libindi-dev indi-bin       # the INDI driver and indiserver for its test
           pybind11-dev python3-dev python3-numpy python3-pytest)  # the Python module and its tests
 missing=()
