@@ -24,7 +24,11 @@ std::string SensorBayerPattern() {
   return isColorCam() && pattern >= 0 && pattern < 4 ? kPatternNames[pattern] : "";
 }
 
-bool ModelStreams(const std::string& model) { return model.find("OKCTAV") != std::string::npos; }
+bool ModelStreams(const std::string& model) {
+  for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL"})
+    if (model.find(family) != std::string::npos) return true;
+  return false;
+}
 
 bool OpenSelectedCamera(const Options& options, std::string* error, bool* initialised) {
   if (!SelectCameras(options, error)) return false;

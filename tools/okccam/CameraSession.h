@@ -19,7 +19,7 @@ std::string DeliveredBayerPattern(int width, int height);
 // The pattern on the sensor, before mirroring.
 std::string SensorBayerPattern();
 
-// Whether this library streams from the model yet (the TAV family does).
+// Whether this library streams from the model yet (the TAV and PIMC families do).
 bool ModelStreams(const std::string& model);
 
 }  // namespace okccam
