@@ -70,7 +70,9 @@ core::DeliveryVariant DeliveryFor(core::ModelId model) {
   return variant;
 }
 
-core::RecoveryRules Rules() {
+}  // namespace
+
+core::RecoveryRules PimcRecoveryRules() {
   core::RecoveryRules rules;
   rules.resetPortAbove = kResetPortAbove;
   rules.restartAfterIncomplete = core::StreamRestart::EndExposureAndStart;
@@ -83,12 +85,10 @@ core::RecoveryRules Rules() {
   return rules;
 }
 
-}  // namespace
-
 PimcCapture::PimcCapture(CCameraPimcFamily& camera, core::ModelId model)
     : cam_(camera),
       balances_(model != core::ModelId::SELM),
-      rules_(Rules()),
+      rules_(PimcRecoveryRules()),
       engine_(camera, *this),
       delivery_(camera, engine_, DeliveryFor(model)) {}
 

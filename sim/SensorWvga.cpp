@@ -40,7 +40,6 @@ class WvgaHooks : public SensorHooks {
     // Digital: the low four bits in quarters (4 is 1x).
     const double digitalGain = (r[kRegDigitalGain] & 0x0F) / 4.0;
     for (auto& row : s.cellGain) row.fill(analogGain * digitalGain);
-    s.analogGain = static_cast<int>(analogGain);
   }
 };
 
