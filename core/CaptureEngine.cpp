@@ -279,7 +279,8 @@ void CaptureEngine::Worker::ReadFrame(const FrameWaits& waits) {
     std::unique_ptr<CCyTransferContext>& transfer = transfers_[i];
     const bool done = WaitChunk(transfer, waitTimeoutMs_);
     waitTimeoutMs_ = std::min(waitTimeoutMs_, waits.laterMs);
-    if (!done && waits.waitTwice && transfer && !transfer->IsDone()) WaitChunk(transfer, waitTimeoutMs_);
+    if (!done && waits.waitTwice && transfer && !transfer->IsDone())
+      WaitChunk(transfer, waits.secondWaitMs > 0 ? waits.secondWaitMs : waitTimeoutMs_);
     if (!done && waits.giveUpAfterMiss) waitTimeoutMs_ = 0;
     uint32_t length = plan_.ChunkLength(i);
     lastTransferOk_ = endpoint_->CompleteTransfer(current_ + i * plan_.chunkBytes, length, transfer);

@@ -60,8 +60,10 @@ struct TransferPlan {
 struct FrameWaits {
   uint32_t firstMs = 0;  // the first transfer (it covers the exposure)
   uint32_t laterMs = 0;  // each later one waits the smaller of this and the first wait
-  // A transfer still pending after its wait is waited for once more.
+  // A transfer still pending after its wait is waited for once more: as long
+  // again, or `secondWaitMs` when that is set.
   bool waitTwice = true;
+  uint32_t secondWaitMs = 0;
   // Once a wait has missed, the rest of the frame's transfers are not waited for.
   bool giveUpAfterMiss = false;
 };

@@ -195,6 +195,15 @@ void UnpackWideSamples(WideSamples layout, uint8_t* frame, size_t frameBytes) {
   }
 }
 
+void NarrowWideSamples(uint8_t* frame, size_t samples) {
+  // Byte i comes from bytes 2i and 2i + 1: forward in place never overwrites what is still to be read.
+  for (size_t i = 0; i < samples; ++i) {
+    uint16_t value;
+    std::memcpy(&value, frame + 2 * i, sizeof value);
+    frame[i] = static_cast<uint8_t>(std::min<uint16_t>(value, 255));
+  }
+}
+
 FrameDelivery::FrameDelivery(CCameraBase& camera, const CaptureEngine& engine, const DeliveryVariant& variant)
     : camera_(camera), engine_(engine), variant_(variant) {}
 
@@ -285,12 +294,12 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
   using namespace okc::imaging;
   if (!buffer || size < 0) return false;
   std::lock_guard delivery(deliveryMutex_);
-  const FrameFormat f = Snapshot();
+  FrameFormat f = Snapshot();
   CCameraBase& cam = camera_;
   if (f.bin < 1 || f.width <= 0 || f.height <= 0 || f.SensorWidth() > cam.maxWidth ||
       f.SensorHeight() > cam.maxHeight)
     return false;
-  const size_t sampleBytes = f.sixteenBit ? 2 : 1;
+  size_t sampleBytes = f.sixteenBit ? 2 : 1;
   const size_t frameBytes = f.SensorPixels() * sampleBytes;
   const size_t outputBytes = f.OutputPixels() * OutputBytesPerPixel(f.type, variant_);
   // The conversions write a whole image: a smaller buffer gets nothing at all.
@@ -311,7 +320,14 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
   std::span<uint8_t> raw(frame, frameBytes);
   if (f.sixteenBit) {
     UnpackWideSamples(variant_.wideSamples, frame, frameBytes);
-    if (f.gamma != 50) ApplyTone16(raw, f.gamma, tone16_.data());
+    if (variant_.narrowWideFor8Bit && (f.type == IMAGE_8BIT || f.type == IMAGE_RGB24)) {
+      NarrowWideSamples(frame, f.SensorPixels());
+      f.sixteenBit = false;
+      sampleBytes = 1;
+      ApplyTone8(raw.first(f.SensorPixels()), f.gamma, std::span<const uint8_t, 256>(f.tone8));
+    } else if (f.gamma != 50) {
+      ApplyTone16(raw, f.gamma, tone16_.data());
+    }
   } else {
     ApplyDark(f, frame, frameBytes);
     ApplyTone8(raw, f.gamma, std::span<const uint8_t, 256>(f.tone8));
@@ -408,6 +424,7 @@ void FrameDelivery::WriteSpreadAlt16(const FrameFormat& f, uint8_t* frame, unsig
   for (size_t i = 0; i < f.OutputPixels(); ++i) {
     uint16_t sample;
     std::memcpy(&sample, frame + 2 * i, sizeof sample);
+    if (variant_.alt16Max > 0) sample = std::min(sample, variant_.alt16Max);
     const uint32_t word = static_cast<uint32_t>(sample) * 0x100401u;
     std::memcpy(buffer + 4 * i, &word, sizeof word);
   }

@@ -58,8 +58,13 @@ struct DeliveryVariant {
   // whatever the camera's pattern and flips.
   bool fixedLumaDemosaic = false;
   // IMAGE_16BIT_ALT delivers each 16-bit sample spread over a 32-bit word
-  // (times 0x100401); without this it delivers nothing.
+  // (times 0x100401); without this it delivers nothing. A non-zero `alt16Max`
+  // limits the (binned) samples first, so they fit the word's fields.
   bool spreadAlt16 = false;
+  uint16_t alt16Max = 0;
+  // 16-bit samples for 8-bit luminance or colour output are limited to 255
+  // and go on as an 8-bit frame (8-bit tone table, 8-bit stages).
+  bool narrowWideFor8Bit = false;
 };
 
 // What one delivery works with, read once under the sensor lock so that a
@@ -101,6 +106,8 @@ void RepairHeader(HeaderRepair repair, uint8_t* frame, size_t frameBytes, size_t
                   size_t outputRowBytes);
 // Two-byte samples as they arrive become native 16-bit samples.
 void UnpackWideSamples(WideSamples layout, uint8_t* frame, size_t frameBytes);
+// Native 16-bit samples become bytes at the start of the frame, each limited to 255.
+void NarrowWideSamples(uint8_t* frame, size_t samples);
 
 // The one-pass delivery (imaging/FusedDelivery.h) serves every format it
 // covers; the stages one after the other serve the rest. Off, every frame goes

@@ -75,7 +75,8 @@ RecoveryAction JudgeFrame(const RecoveryRules& rules, RecoveryState& state, cons
 
   if (frame.outcome == FrameOutcome::Empty) return action;
   action.reduceBandwidth = JudgeAutoBandwidth(rules, state, frame);
-  if (rules.flushAfterPartial) action.flushPipe = true;
+  if (frame.outcome == FrameOutcome::Unmarked ? rules.flushAfterUnmarked : rules.flushAfterPartial)
+    action.flushPipe = true;
   return action;
 }
 

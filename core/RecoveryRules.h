@@ -49,8 +49,9 @@ struct RecoveryRules {
   bool nudgeOnPartialReset = true;
   // An incomplete frame reaching this streak nudges the line and flushes the pipe (0: never).
   int nudgeAtStreak = 3;
-  // Partial and unmarked frames cancel the transfers queued for the next frame.
+  // Partial / unmarked frames cancel the transfers queued for the next frame.
   bool flushAfterPartial = true;
+  bool flushAfterUnmarked = true;
   // Automatic bandwidth (0 for `autoBandwidthAbove`: the model has none).
   int autoBandwidthAbove = 5;
   uint64_t autoBandwidthWindowMs = 50000;

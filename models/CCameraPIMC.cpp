@@ -1,18 +1,8 @@
-// PIMC: the colour 640 x 480 camera.
+// PIMC: the colour 640 x 480 camera of the PIMC family.
 #include "okccamera/CCameraPIMC.h"
 
 #include "core/ModelInfo.h"
 
-CCameraPIMC::CCameraPIMC(void* windowHandle)
-    : CCameraBase(okc::core::InfoOf(okc::core::ModelId::PIMC).maxWidth,
-                  okc::core::InfoOf(okc::core::ModelId::PIMC).maxHeight) {
-  const okc::core::ModelInfo& info = okc::core::InfoOf(okc::core::ModelId::PIMC);
-  ApplyModelInfo(info);
-  CreateDeviceAndLoadSettings(windowHandle, info);
-}
+CCameraPIMC::CCameraPIMC(void* windowHandle) : CCameraPimcFamily(okc::core::ModelId::PIMC, windowHandle) {}
 
-CCameraPIMC::~CCameraPIMC() { ShutDown(); }
-
-bool CCameraPIMC::OpenCamera(int ordinal) {
-  return OpenDeviceByOrdinal(ordinal, modelInfo_->checksManufacturer);
-}
+CCameraPIMC::~CCameraPIMC() = default;

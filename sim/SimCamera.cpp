@@ -31,7 +31,8 @@ SimCameraImpl::SimCameraImpl(const SimDeviceOptions& options, int plugNumber)
       bootLoader_(options.bootLoaderMode),
       usb3Host_(IsUsb3Model(options.model)),
       busy_(options.busy) {
-  SimSensor::PowerOn(options_.model, registers_);
+  sensor_.PowerOn(registers_);
+  if (sensor_.Description()) clockMhz_ = sensor_.Description()->powerOnClockMhz;
 }
 
 SimCameraImpl::~SimCameraImpl() { streamer_.Shutdown(); }

@@ -132,6 +132,8 @@ class SimCameraImpl final : public SimCamera,
   Reply BootLoaderRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
   Reply VendorRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
   Reply GuideRequest(const usb::RequestRecord& r);
+  // The sensor's stream commands (start, stop, sample width, clock, long exposure); nullopt for other codes.
+  std::optional<Reply> StreamCommand(const usb::RequestRecord& r, size_t length);
   Reply MemoryRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
   // The USB 2 controller's A0 (RAM and CPU control) and its EEPROM loader's A9 (SimBootPath.cpp).
   Reply Usb2RamRequest(const usb::RequestRecord& r, uint8_t* data, size_t length);
@@ -190,7 +192,7 @@ class SimCameraImpl final : public SimCamera,
   int erasePollsLeft_ = 0;
   EepromBank eeprom_;
   NorFlash flash_;
-  SimSensor sensor_;
+  SimSensor sensor_{SensorOf(options_.model)};
 
   std::deque<LoggedRequest> log_;
 
@@ -208,7 +210,8 @@ class SimCameraImpl final : public SimCamera,
   int pipeAborts_ = 0;
 
   // Last: its thread uses the members above and ends before they go.
-  SimStreamer streamer_{*this, options_.model};
+  SimStreamer streamer_{*this, sensor_.Description() ? sensor_.Description()->array : SceneLayout{},
+                       IsUsb3Model(options_.model)};
 };
 
 }  // namespace okc::sim

@@ -17,17 +17,9 @@ namespace {
 enum : uint8_t {
   kGetDescriptor = 0x06,
   kMemoryAccess = 0xA0,
-  kClock24 = 0xA3,
-  kClock48 = 0xA4,
   kWriteRegister = 0xA6,
   kReadRegister = 0xA7,
-  kStreamOn = 0xA9,
-  kStreamOff = 0xAA,
-  kSamples8 = 0xAB,
-  kSamples16 = 0xAC,
   kFirmwareVersion = 0xAD,
-  kLongExposureBegin = 0xAE,
-  kLongExposureEnd = 0xAF,
   kGuideOn = 0xB0,
   kGuideOff = 0xB1,
   kUsb3Host = 0xB4,
@@ -99,16 +91,12 @@ SimCameraImpl::Reply SimCameraImpl::BootLoaderRequest(const usb::RequestRecord& 
 
 SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, uint8_t* data, size_t length) {
   const bool in = r.IsIn();
+  if (const std::optional<Reply> reply = StreamCommand(r, length)) return *reply;
   switch (r.request) {
-    case kClock24:
-    case kClock48:
-      if (in) return kStall;
-      clockMhz_ = r.request == kClock24 ? 24 : 48;
-      return length;
     case kWriteRegister:
       if (in) return kStall;
       registers_[r.value] = r.index;
-      sensor_.OnRegisterWrite(r.value, r.index);
+      if (sensor_.OnRegisterWrite(r.value, r.index, registers_)) streamer_.RestartFrame();
       return length;
     case kReadRegister: {
       if (!in) return kStall;
@@ -122,31 +110,6 @@ SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, u
     case kReadRegisterByte:
       if (!in) return kStall;
       return Answer(data, length, {byteRegisters_[r.value]});
-    case kStreamOn:
-    case kStreamOff:
-      if (in) return kStall;
-      streaming_ = r.request == kStreamOn;
-      if (streaming_) {
-        streamer_.StreamOn();
-      } else {
-        streamer_.StreamOff();
-      }
-      return length;
-    case kSamples8:
-    case kSamples16:
-      if (in) return kStall;
-      sixteenBit_ = r.request == kSamples16;
-      return length;
-    case kLongExposureBegin:
-    case kLongExposureEnd:
-      if (in) return kStall;
-      longExposure_ = r.request == kLongExposureBegin;
-      if (longExposure_) {
-        streamer_.LongExposureBegin();
-      } else {
-        streamer_.LongExposureEnd();
-      }
-      return length;
     case kFirmwareVersion:
       if (!in) return kStall;
       return Answer(data, length, {'V', firmwareVersion_});
@@ -170,6 +133,35 @@ SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, u
     default:
       return kStall;  // includes A0 on the USB 3 models: their camera firmware has no boot-loader memory access
   }
+}
+
+std::optional<SimCameraImpl::Reply> SimCameraImpl::StreamCommand(const usb::RequestRecord& r, size_t length) {
+  const StreamCommands& c = sensor_.Commands();
+  const uint8_t code = r.request;
+  if (code != c.clock24 && code != c.clock48 && code != c.streamOn && code != c.streamOff && code != c.samples8 &&
+      code != c.samples16 && code != c.longExposureBegin && code != c.longExposureEnd)
+    return std::nullopt;
+  if (r.IsIn()) return kStall;
+  if (code == c.clock24 || code == c.clock48) {
+    clockMhz_ = code == c.clock24 ? 24 : 48;
+  } else if (code == c.streamOn || code == c.streamOff) {
+    streaming_ = code == c.streamOn;
+    if (streaming_) {
+      streamer_.StreamOn();
+    } else {
+      streamer_.StreamOff();
+    }
+  } else if (code == c.samples8 || code == c.samples16) {
+    sixteenBit_ = code == c.samples16;
+  } else {
+    longExposure_ = code == c.longExposureBegin;
+    if (longExposure_) {
+      streamer_.LongExposureBegin();
+    } else {
+      streamer_.LongExposureEnd();
+    }
+  }
+  return Reply(length);
 }
 
 SimCameraImpl::Reply SimCameraImpl::GuideRequest(const usb::RequestRecord& r) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 namespace okc::sim {
 namespace {
@@ -99,7 +100,11 @@ class NormalSource {
   int left_ = 0;
 };
 
-size_t Index(int x, int y) { return static_cast<size_t>(y) * SimScene::kColumns + static_cast<size_t>(x); }
+// Star and hot-pixel counts are given for this array and scale with the area of others.
+constexpr double kReferenceArea = 1280.0 * 964.0;
+int ScaledCount(int count, const SceneLayout& layout) {
+  return static_cast<int>(std::lround(count * (static_cast<double>(layout.columns) * layout.rows / kReferenceArea)));
+}
 
 // The mean signal of a pixel in DN, shared by rendering and the expected value so both agree exactly.
 inline float MeanDn(float light, float dark, float lightOn, float gainTime) {
@@ -121,6 +126,7 @@ FrameSettings Bounded(FrameSettings s) {
     for (double& g : row) g = bound(g, 1e6);
   }
   s.blackLevel = bound(s.blackLevel, 65535.0);
+  s.sampleBits = std::clamp(s.sampleBits, 8, 12);
   for (double* factor : {&s.light.brightness, &s.light.red, &s.light.green, &s.light.blue})
     *factor = bound(*factor, 1e6);
   return s;
@@ -128,28 +134,37 @@ FrameSettings Bounded(FrameSettings s) {
 
 }  // namespace
 
-std::shared_ptr<const SimScene> SimScene::Shared(bool colour) {
+std::shared_ptr<const SimScene> SimScene::Shared(const SceneLayout& layout) {
   static std::mutex mutex;
   // Never destroyed: streaming threads of cameras still attached at exit may be rendering.
-  static auto* scenes = new std::shared_ptr<const SimScene>[2];
+  static auto* scenes = new std::vector<std::shared_ptr<const SimScene>>;
   std::lock_guard lock(mutex);
-  auto& scene = scenes[colour ? 1 : 0];
-  if (!scene) scene = std::make_shared<const SimScene>(colour);
-  return scene;
+  for (const auto& scene : *scenes)
+    if (scene->layout_ == layout) return scene;
+  scenes->push_back(std::make_shared<const SimScene>(layout));
+  return scenes->back();
 }
 
-SimScene::SimScene(bool colour)
-    : colour_(colour), light_(Index(0, kRows), 0.0f), dark_(Index(0, kRows), 0.0f) {
+SimScene::SimScene(const SceneLayout& layout)
+    : layout_(layout),
+      light_(static_cast<size_t>(std::max(layout.columns, 0)) * static_cast<size_t>(std::max(layout.rows, 0)), 0.0f),
+      dark_(light_.size(), 0.0f) {
   AddSky();
   AddStars();
   AddDarkCurrent();
 }
 
 float SimScene::Response(int x, int y, float red, float green, float blue) const {
-  if (!colour_) return (red + green + blue) / 3.0f;
-  // Even rows: G R, odd rows: B G.
-  if ((y & 1) == 0) return (x & 1) == 0 ? green : red;
-  return (x & 1) == 0 ? blue : green;
+  switch (layout_.mosaic) {
+    case Mosaic::Mono: return (red + green + blue) / 3.0f;
+    case Mosaic::GRBG:
+      if ((y & 1) == 0) return (x & 1) == 0 ? green : red;
+      return (x & 1) == 0 ? blue : green;
+    case Mosaic::BGGR:
+      if ((y & 1) == 0) return (x & 1) == 0 ? blue : green;
+      return (x & 1) == 0 ? green : red;
+  }
+  return green;
 }
 
 float SimScene::LightFactor(int x, int y, const SceneLight& light) const {
@@ -159,19 +174,22 @@ float SimScene::LightFactor(int x, int y, const SceneLight& light) const {
 }
 
 void SimScene::AddSky() {
-  for (int y = 0; y < kRows; ++y) {
-    for (int x = 0; x < kColumns; ++x) {
-      const float glow = kSkyRate * (1.0f + 0.3f * x / kColumns + 0.2f * y / kRows);
+  const int columns = layout_.columns, rows = layout_.rows;
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < columns; ++x) {
+      const float glow = kSkyRate * (1.0f + 0.3f * x / columns + 0.2f * y / rows);
       light_[Index(x, y)] += glow * Response(x, y, kSkyRed, kSkyGreen, kSkyBlue);
     }
   }
 }
 
 void SimScene::AddStars() {
+  const int columns = layout_.columns, rows = layout_.rows;
   Random random(kLayoutSeed);
-  for (int i = 0; i < kStarCount; ++i) {
-    const float cx = random.Uniform() * kColumns;
-    const float cy = random.Uniform() * kRows;
+  const int stars = ScaledCount(kStarCount, layout_);
+  for (int i = 0; i < stars; ++i) {
+    const float cx = random.Uniform() * columns;
+    const float cy = random.Uniform() * rows;
     // Many faint stars, few bright ones.
     const float u = std::max(random.Uniform(), 1e-3f);
     const float rate = std::min(kFaintStarRate * std::pow(u, -1.5f), kBrightestStarRate);
@@ -182,8 +200,8 @@ void SimScene::AddStars() {
 
     const int radius = static_cast<int>(std::ceil(4.0f * sigma));
     const float peak = rate / (2.0f * 3.14159265f * sigma * sigma);
-    const int x0 = std::max(0, static_cast<int>(cx) - radius), x1 = std::min(kColumns - 1, static_cast<int>(cx) + radius);
-    const int y0 = std::max(0, static_cast<int>(cy) - radius), y1 = std::min(kRows - 1, static_cast<int>(cy) + radius);
+    const int x0 = std::max(0, static_cast<int>(cx) - radius), x1 = std::min(columns - 1, static_cast<int>(cx) + radius);
+    const int y0 = std::max(0, static_cast<int>(cy) - radius), y1 = std::min(rows - 1, static_cast<int>(cy) + radius);
     for (int y = y0; y <= y1; ++y) {
       for (int x = x0; x <= x1; ++x) {
         const float dx = x + 0.5f - cx, dy = y + 0.5f - cy;
@@ -195,11 +213,13 @@ void SimScene::AddStars() {
 }
 
 void SimScene::AddDarkCurrent() {
+  const int columns = layout_.columns, rows = layout_.rows;
   Random random(kLayoutSeed ^ 0xDA4CDA4Cull);
   for (float& d : dark_) d = kDarkRate * (0.5f + random.Uniform());
-  while (static_cast<int>(hotPixels_.size()) < kHotPixelCount) {
-    const SensorPixel p{kHotPixelMargin + static_cast<int>(random.Uniform() * (kColumns - 2 * kHotPixelMargin)),
-                        kHotPixelMargin + static_cast<int>(random.Uniform() * (kRows - 2 * kHotPixelMargin))};
+  const int hotPixels = ScaledCount(kHotPixelCount, layout_);
+  while (static_cast<int>(hotPixels_.size()) < hotPixels) {
+    const SensorPixel p{kHotPixelMargin + static_cast<int>(random.Uniform() * (columns - 2 * kHotPixelMargin)),
+                        kHotPixelMargin + static_cast<int>(random.Uniform() * (rows - 2 * kHotPixelMargin))};
     const bool crowded = std::any_of(hotPixels_.begin(), hotPixels_.end(), [&p](const SensorPixel& q) {
       return std::abs(p.x - q.x) < kHotPixelSpacing && std::abs(p.y - q.y) < kHotPixelSpacing;
     });
@@ -209,23 +229,23 @@ void SimScene::AddDarkCurrent() {
   }
 }
 
-bool SimScene::WindowFits(const FrameSettings& s) {
-  return s.x >= 0 && s.y >= 0 && s.width > 0 && s.height > 0 && s.width <= kColumns - s.x &&
-         s.height <= kRows - s.y;
+bool SimScene::WindowFits(const FrameSettings& s, const SceneLayout& layout) {
+  return s.x >= 0 && s.y >= 0 && s.width > 0 && s.height > 0 && s.width <= layout.columns - s.x &&
+         s.height <= layout.rows - s.y;
 }
 
-size_t SimScene::FrameBytes(const FrameSettings& s) {
+size_t SimScene::FrameBytes(const FrameSettings& s) const {
   if (!WindowFits(s)) return 0;
   return static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * (s.sixteenBit ? 2 : 1);
 }
 
 int SimScene::ExpectedValue(int x, int y, const FrameSettings& settings) const {
-  if (x < 0 || y < 0 || x >= kColumns || y >= kRows) return -1;
+  if (x < 0 || y < 0 || x >= layout_.columns || y >= layout_.rows) return -1;
   const FrameSettings s = Bounded(settings);
   const float gainTime = static_cast<float>(s.cellGain[y & 1][x & 1] * s.exposureUs * 1e-6);
   const float lightOn = s.lensCovered ? 0.0f : LightFactor(x, y, s.light);
   const float mean = MeanDn(light_[Index(x, y)], dark_[Index(x, y)], lightOn, gainTime);
-  return Quantise(static_cast<float>(s.blackLevel) + mean);
+  return Quantise(static_cast<float>(s.blackLevel) + mean) >> (12 - s.sampleBits);
 }
 
 bool SimScene::Render(const FrameSettings& settings, uint64_t noiseSeed, std::vector<uint8_t>& out) const {
@@ -235,7 +255,8 @@ bool SimScene::Render(const FrameSettings& settings, uint64_t noiseSeed, std::ve
   if (bytes == 0) return false;
 
   NormalSource normal(noiseSeed);
-  const bool noise = s.noise, sixteenBit = s.sixteenBit;
+  const bool noise = s.noise, sixteenBit = s.sixteenBit, leftAligned = s.leftAlignedHighFirst;
+  const int bits = s.sampleBits, drop = 12 - s.sampleBits;
   const float black = static_cast<float>(s.blackLevel);
   const int width = s.width;
   // One row at a time in simple loops the compiler can vectorise.
@@ -265,15 +286,25 @@ bool SimScene::Render(const FrameSettings& settings, uint64_t noiseSeed, std::ve
     } else {
       for (int c = 0; c < width; ++c) samples[c] = static_cast<uint16_t>(Quantise(black + mean[c]));
     }
-    if (sixteenBit) {
+    // From 12-bit steps to the sensor's resolution, then into bytes.
+    if (drop > 0)
+      for (int c = 0; c < width; ++c) samples[c] = static_cast<uint16_t>(samples[c] >> drop);
+    if (!sixteenBit) {
+      for (int c = 0; c < width; ++c) o[c] = static_cast<uint8_t>(samples[c] >> (bits - 8));
+      o += width;
+    } else if (leftAligned) {
       for (int c = 0; c < width; ++c) {
-        o[2 * c] = static_cast<uint8_t>(samples[c] >> 4);
-        o[2 * c + 1] = static_cast<uint8_t>(samples[c] & 0x0F);
+        const auto word = static_cast<uint16_t>(samples[c] << (16 - bits));
+        o[2 * c] = static_cast<uint8_t>(word >> 8);
+        o[2 * c + 1] = static_cast<uint8_t>(word);
       }
       o += 2 * static_cast<size_t>(width);
     } else {
-      for (int c = 0; c < width; ++c) o[c] = static_cast<uint8_t>(samples[c] >> 4);
-      o += width;
+      for (int c = 0; c < width; ++c) {
+        o[2 * c] = static_cast<uint8_t>(samples[c] >> (bits - 8));
+        o[2 * c + 1] = static_cast<uint8_t>(samples[c] & ((1 << (bits - 8)) - 1));
+      }
+      o += 2 * static_cast<size_t>(width);
     }
   }
   return true;

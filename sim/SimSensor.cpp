@@ -1,6 +1,6 @@
-// The simulated TAV-family sensor: derives what the sensor does from the
-// registers the driver wrote, the clock the controller supplies and the
-// controller's sample width.
+// The simulated sensor: what the registers the driver wrote, the clock the
+// controller supplies and the controller's sample width make of the sensor
+// described.
 #include "sim/SimSensor.h"
 
 #include <algorithm>
@@ -8,104 +8,79 @@
 #include "sim/SimCameraImpl.h"
 
 namespace okc::sim {
-namespace {
 
-bool HasTavSensor(Model model) {
-  return model == Model::TAVC || model == Model::TAVM || model == Model::TAVC_U || model == Model::TAVM_U;
+SimSensor::SimSensor(const SensorDescription* description)
+    : description_(description), hooks_(description && description->makeHooks ? description->makeHooks() : nullptr) {}
+
+const StreamCommands& SimSensor::Commands() const {
+  static const StreamCommands kUsual;
+  return description_ ? description_->commands : kUsual;
 }
 
-constexpr uint16_t kRegFirstRow = 0x3002;
-constexpr uint16_t kRegFirstColumn = 0x3004;
-constexpr uint16_t kRegLastRow = 0x3006;
-constexpr uint16_t kRegLastColumn = 0x3008;
-constexpr uint16_t kRegFrameLength = 0x300A;
-constexpr uint16_t kRegLineLength = 0x300C;
-constexpr uint16_t kRegIntegration = 0x3012;
-constexpr uint16_t kRegResetControl = 0x301A;
-constexpr uint16_t kRegBlackLevel = 0x301E;
-constexpr uint16_t kRegPixDivider = 0x302A;
-constexpr uint16_t kRegSysDivider = 0x302C;
-constexpr uint16_t kRegPreDivider = 0x302E;
-constexpr uint16_t kRegMultiplier = 0x3030;
-constexpr uint16_t kRegGreen1Gain = 0x3056;
-constexpr uint16_t kRegBlueGain = 0x3058;
-constexpr uint16_t kRegRedGain = 0x305A;
-constexpr uint16_t kRegGreen2Gain = 0x305C;
-constexpr uint16_t kRegCoarseGain = 0x30B0;
-constexpr uint16_t kRegTemperature = 0x30B2;
-constexpr uint16_t kRegTempCal70 = 0x30C6;
-constexpr uint16_t kRegTempCal55 = 0x30C8;
-
-// This sensor's temperature diode: reading 447 at 55 degrees, 467 at 70 degrees
-// (0.75 degrees per count), and the die at 25 degrees.
-constexpr uint16_t kCalibration55 = 447;
-constexpr uint16_t kCalibration70 = 467;
-constexpr uint16_t kReadingAt25 = 407;
-
-constexpr uint16_t kResetBit = 0x0001;
-
-}  // namespace
-
-void SimSensor::PowerOn(Model model, std::vector<uint16_t>& registers) {
-  if (!HasTavSensor(model) || registers.size() <= kRegTempCal55) return;
-  registers[kRegTempCal70] = kCalibration70;
-  registers[kRegTempCal55] = kCalibration55;
-  registers[kRegTemperature] = kReadingAt25;
+void SimSensor::PowerOn(RegisterFile& registers) const {
+  if (!description_) return;
+  for (const auto& [address, value] : description_->powerOnRegisters)
+    if (address < registers.size()) registers[address] = value;
 }
 
-void SimSensor::OnRegisterWrite(uint16_t address, uint16_t value) {
-  if (address == kRegResetControl && (value & kResetBit)) {
-    pllProgrammed_ = false;
-  } else if (address == kRegPixDivider || address == kRegSysDivider || address == kRegPreDivider ||
-             address == kRegMultiplier) {
-    pllProgrammed_ = true;
-  }
+bool SimSensor::OnRegisterWrite(uint16_t address, uint16_t value, RegisterFile& registers) {
+  if (!hooks_) return false;
+  hooks_->OnRegisterWrite(address, value, registers);
+  return hooks_->RestartsFrame(address, value);
 }
 
-SimSensorState SimSensor::State(Model model, const std::vector<uint16_t>& registers, uint32_t inputClockMhz,
-                                bool sixteenBit) const {
+SimSensorState SimSensor::State(const RegisterFile& registers, uint32_t inputClockMhz, bool sixteenBit) const {
   SimSensorState s;
-  if (!HasTavSensor(model) || registers.size() < 0x10000) return s;
-  const auto reg = [&registers](uint16_t address) { return registers[address]; };
+  if (!description_ || !hooks_ || registers.size() < 0x10000) return s;
+  const SensorDescription& d = *description_;
+  const auto reg = [&registers](uint16_t address) { return static_cast<int>(registers[address]); };
 
-  s.x = reg(kRegFirstColumn);
-  s.y = reg(kRegFirstRow);
-  s.width = std::max(0, reg(kRegLastColumn) - reg(kRegFirstColumn) + 1);
-  s.height = std::max(0, reg(kRegLastRow) - reg(kRegFirstRow) + 1);
-  s.lineLength = reg(kRegLineLength);
-  s.frameLength = reg(kRegFrameLength);
-  s.integrationLines = reg(kRegIntegration);
-  s.sixteenBit = sixteenBit;
-
-  s.inputClockMhz = inputClockMhz;
-  if (!pllProgrammed_) {
-    s.pixelClockMhz = inputClockMhz;  // PLL bypassed
+  const WindowRegisters& w = d.window;
+  const int firstColumn = reg(w.firstColumn) - w.columnOffset;
+  s.y = reg(w.firstRow) - w.rowOffset;
+  if (w.extentIsLast) {
+    s.width = std::max(0, reg(w.columnExtent) - reg(w.firstColumn) + 1);
+    s.height = std::max(0, reg(w.rowExtent) - reg(w.firstRow) + 1);
   } else {
-    const double dividers = 1.0 * reg(kRegPreDivider) * reg(kRegPixDivider) * reg(kRegSysDivider);
-    // A zero divider leaves the PLL without lock: no pixel clock at all.
-    s.pixelClockMhz = dividers > 0 ? inputClockMhz * reg(kRegMultiplier) / dividers : 0.0;
+    s.width = reg(w.columnExtent);
+    s.height = reg(w.rowExtent);
   }
+  s.x = w.columnsReversed ? d.array.columns - firstColumn - s.width : firstColumn;
 
-  s.coarseGain = reg(kRegCoarseGain);
-  s.analogGain = 1 << ((s.coarseGain >> 4) & 3);
-  s.greenGain1 = reg(kRegGreen1Gain);
-  s.greenGain2 = reg(kRegGreen2Gain);
-  s.redGain = reg(kRegRedGain);
-  s.blueGain = reg(kRegBlueGain);
-  s.blackLevel = reg(kRegBlackLevel);
+  const TimingRegisters& t = d.timing;
+  s.lineLength = static_cast<uint32_t>(t.lineLength ? reg(t.lineLength) : s.width + reg(t.horizontalBlanking));
+  s.frameLength = static_cast<uint32_t>(t.frameLength ? reg(t.frameLength) : s.height + reg(t.verticalBlanking));
+  s.integrationLines = static_cast<uint32_t>(reg(t.integration));
+  s.sixteenBit = sixteenBit;
+  s.inputClockMhz = inputClockMhz;
+  s.pixelClockMhz = hooks_->PixelClockMhz(inputClockMhz, registers);
+  hooks_->ApplyGains(registers, s);
+  s.blackLevel = static_cast<uint16_t>(d.blackLevelRegister ? reg(d.blackLevelRegister) : d.fixedBlackLevel);
 
   if (s.pixelClockMhz > 0) {
     // An integration longer than the frame stretches the frame.
     const uint32_t lines = std::max<uint32_t>(s.frameLength, s.integrationLines + 1u);
-    s.framePeriodUs = lines * static_cast<double>(s.lineLength) / s.pixelClockMhz;
-    s.integrationUs = s.integrationLines * static_cast<double>(s.lineLength) / s.pixelClockMhz;
+    s.framePeriodUs = (lines * static_cast<double>(s.lineLength) + t.frameClockOffset) / s.pixelClockMhz;
+    s.integrationUs = (s.integrationLines * static_cast<double>(s.lineLength) + t.integrationClockOffset) /
+                      s.pixelClockMhz;
   }
   return s;
 }
 
+std::optional<StreamSnapshot> SimSensor::Snapshot(const RegisterFile& registers, uint32_t inputClockMhz,
+                                                  bool sixteenBit) const {
+  if (!description_) return std::nullopt;
+  std::optional<StreamSnapshot> snap = SnapshotOf(State(registers, inputClockMhz, sixteenBit), description_->array);
+  if (snap) {
+    snap->frame.sampleBits = description_->sampleBits;
+    snap->frame.leftAlignedHighFirst = description_->wideSamples == SamplePacking::LeftAlignedHighFirst;
+  }
+  return snap;
+}
+
 SimSensorState SimCameraImpl::Sensor() const {
   std::lock_guard lock(mutex_);
-  return sensor_.State(options_.model, registers_, clockMhz_, sixteenBit_);
+  return sensor_.State(registers_, clockMhz_, sixteenBit_);
 }
 
 }  // namespace okc::sim

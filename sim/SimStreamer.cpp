@@ -15,19 +15,11 @@ constexpr uint64_t kSleepStepMs = 2;
 constexpr uint64_t kUnplugGraceUs = 10000000;
 // While the sensor cannot stream (window or clock not programmed), it looks again this often.
 constexpr uint64_t kNotReadyRetryUs = 10000;
-// Digital gains are in 1/32 steps.
-constexpr double kUnityDigitalGain = 32.0;
-// The one digital gain register the mono driver writes; on the sensor it sets all four.
-constexpr uint16_t kRegGlobalGain = 0x305E;
-
-bool IsColourModel(Model model) { return model == Model::TAVC || model == Model::TAVC_U; }
-bool IsMonoModel(Model model) { return model == Model::TAVM || model == Model::TAVM_U; }
-
 uint64_t NoiseSeed(uint64_t frameNumber) { return 0x5EED5EED00000000ull ^ (frameNumber * 0x9E3779B97F4A7C15ull); }
 
 }  // namespace
 
-std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, bool mono, uint16_t globalGain) {
+std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, const SceneLayout& array) {
   if (!(sensor.pixelClockMhz > 0) || sensor.lineLength == 0 || !(sensor.framePeriodUs > 0)) return std::nullopt;
   StreamSnapshot snap;
   FrameSettings& f = snap.frame;
@@ -35,28 +27,19 @@ std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, bool mono
   f.y = sensor.y;
   f.width = sensor.width;
   f.height = sensor.height;
-  if (!SimScene::WindowFits(f)) return std::nullopt;
+  if (!SimScene::WindowFits(f, array)) return std::nullopt;
   f.sixteenBit = sensor.sixteenBit;
   f.exposureUs = sensor.integrationUs;
   f.blackLevel = sensor.blackLevel;
-  const double analog = sensor.analogGain;
-  if (mono) {
-    for (auto& row : f.cellGain) row.fill(analog * globalGain / kUnityDigitalGain);
-  } else {
-    // Even rows G R, odd rows B G; the green next to red is green 1.
-    f.cellGain[0][0] = analog * sensor.greenGain1 / kUnityDigitalGain;
-    f.cellGain[0][1] = analog * sensor.redGain / kUnityDigitalGain;
-    f.cellGain[1][0] = analog * sensor.blueGain / kUnityDigitalGain;
-    f.cellGain[1][1] = analog * sensor.greenGain2 / kUnityDigitalGain;
-  }
+  f.cellGain = sensor.cellGain;
   snap.periodUs = std::max(sensor.framePeriodUs, kMinFramePeriodUs);
   const uint32_t lines = sensor.frameLength > 0 ? sensor.frameLength : static_cast<uint32_t>(sensor.height);
   snap.readoutUs = lines * static_cast<double>(sensor.lineLength) / sensor.pixelClockMhz;
   return snap;
 }
 
-SimStreamer::SimStreamer(StreamPort& port, Model model)
-    : port_(port), colour_(IsColourModel(model)), usb3_(IsUsb3Model(model)) {}
+SimStreamer::SimStreamer(StreamPort& port, const SceneLayout& array, bool trailer)
+    : port_(port), array_(array), trailer_(trailer) {}
 
 SimStreamer::~SimStreamer() { Shutdown(); }
 
@@ -109,6 +92,13 @@ void SimStreamer::LongExposureEnd() {
     frameStartUs_ = NowUs();  // restarts the frame in progress
     Replan();
   }
+}
+
+void SimStreamer::RestartFrame() {
+  std::lock_guard lock(mutex_);
+  if (!streaming_ || inLongExposure_ || longFramePending_) return;
+  frameStartUs_ = NowUs();
+  Replan();
 }
 
 void SimStreamer::Stop() {
@@ -238,8 +228,8 @@ FrameFate SimStreamer::Settle(uint64_t epoch, size_t pendingBulkBytes, uint64_t 
 }
 
 void SimStreamer::Prepare(std::vector<uint8_t>& frame, const FrameFate& fate) const {
-  if (usb3_ && !fate.withoutTrailer) StampFrameTrailer(frame);
-  if (usb3_ && fate.withoutTrailer && frame.size() >= 4) frame[frame.size() - 1] ^= 0x01;
+  if (trailer_ && !fate.withoutTrailer) StampFrameTrailer(frame);
+  if (trailer_ && fate.withoutTrailer && frame.size() >= 4) frame[frame.size() - 1] ^= 0x01;
   if (!fate.withoutMarker) {
     StampFrameMarker(frame);
   } else if (HasFrameMarker(frame)) {
@@ -248,7 +238,7 @@ void SimStreamer::Prepare(std::vector<uint8_t>& frame, const FrameFate& fate) co
   if (fate.halfLength) frame.resize(frame.size() / 2);
 }
 
-const SimScene& SimStreamer::Scene() const { return *SimScene::Shared(colour_); }
+const SimScene& SimStreamer::Scene() const { return *SimScene::Shared(array_); }
 
 bool SimStreamer::LensCovered() const {
   std::lock_guard lock(mutex_);
@@ -323,8 +313,7 @@ uint64_t SimStreamer::LastExposureUs() const {
 // --- the camera's side of its frame stream ---
 
 std::optional<StreamSnapshot> SimCameraImpl::SnapshotLocked() const {
-  const SimSensorState s = sensor_.State(options_.model, registers_, clockMhz_, sixteenBit_);
-  return SnapshotOf(s, IsMonoModel(options_.model), registers_[kRegGlobalGain]);
+  return sensor_.Snapshot(registers_, clockMhz_, sixteenBit_);
 }
 
 std::optional<StreamSnapshot> SimCameraImpl::NextFrameSnapshot() {
@@ -372,7 +361,7 @@ int SimCameraImpl::ExpectedSceneValue(int sensorX, int sensorY, std::optional<ui
 }
 
 std::vector<SensorPixel> SimCameraImpl::HotPixels() const {
-  if (!IsColourModel(options_.model) && !IsMonoModel(options_.model)) return {};
+  if (!sensor_.Description()) return {};
   return streamer_.Scene().HotPixels();
 }
 

@@ -1,4 +1,4 @@
-// The frame stream of a simulated TAV-family camera: a thread that, while the
+// The frame stream of a simulated camera: a thread that, while the
 // controller streams, renders a frame of the programmed window at the frame
 // period of the sensor's registers and pushes it as one chunk into the bulk IN
 // stream, times host-timed long exposures between AE and AF, drops frames the
@@ -34,9 +34,12 @@ struct StreamSnapshot {
 // Frames are never closer than this, whatever the registers say.
 constexpr double kMinFramePeriodUs = 100.0;
 
-// The next frame from the sensor as programmed. `globalGain` is 0x305E, the
-// one digital gain the mono driver writes. Nullopt while the sensor cannot
-// stream: no pixel clock or line length, or a window outside the pixel array.
+// The next frame from the sensor as programmed, on a pixel array of `array`.
+// Nullopt while the sensor cannot stream: no pixel clock or line length, or a
+// window outside the pixel array.
+std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, const SceneLayout& array);
+// The same for a TAV sensor's state whose cell gains are not filled in yet:
+// they follow from its gain fields (`mono`: one digital gain, `globalGain`).
 std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, bool mono, uint16_t globalGain);
 
 // The camera side the streamer works through.
@@ -64,7 +67,8 @@ struct FrameFate {
 
 class SimStreamer {
  public:
-  SimStreamer(StreamPort& port, Model model);
+  // `array`: the sensor's pixel array (its scene); `trailer`: frames end with the trailer.
+  SimStreamer(StreamPort& port, const SceneLayout& array, bool trailer);
   ~SimStreamer();
   SimStreamer(const SimStreamer&) = delete;
   SimStreamer& operator=(const SimStreamer&) = delete;
@@ -74,6 +78,8 @@ class SimStreamer {
   void StreamOff();          // AA
   void LongExposureBegin();  // AE
   void LongExposureEnd();    // AF
+  // The sensor restarted: the frame in progress (not a host-timed one) starts again.
+  void RestartFrame();
   // The device is gone: the thread ends by itself.
   void Stop();
   // Ends the thread and waits for it; never with the camera's lock held.
@@ -124,8 +130,8 @@ class SimStreamer {
   static uint64_t NowUs();
 
   StreamPort& port_;
-  const bool colour_;
-  const bool usb3_;
+  const SceneLayout array_;
+  const bool trailer_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;

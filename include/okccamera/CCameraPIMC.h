@@ -1,12 +1,10 @@
-// PIMC: the colour 640 x 480 camera.
+// PIMC: the colour 640 x 480 camera of the PIMC family.
 #pragma once
 
-#include "okccamera/CCameraBase.h"
+#include "okccamera/CCameraPimcFamily.h"
 
-class OKC_API CCameraPIMC : public CCameraBase {
+class OKC_API CCameraPIMC : public CCameraPimcFamily {
  public:
   explicit CCameraPIMC(void* windowHandle = nullptr);
   ~CCameraPIMC() override;
-
-  bool OpenCamera(int ordinal) override;
 };

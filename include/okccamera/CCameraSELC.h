@@ -1,12 +1,10 @@
-// SELC: the colour 752 x 480 (WVGA) camera.
+// SELC: the colour 752 x 480 (WVGA) camera of the PIMC family.
 #pragma once
 
-#include "okccamera/CCameraBase.h"
+#include "okccamera/CCameraPimcFamily.h"
 
-class OKC_API CCameraSELC : public CCameraBase {
+class OKC_API CCameraSELC : public CCameraPimcFamily {
  public:
   explicit CCameraSELC(void* windowHandle = nullptr);
   ~CCameraSELC() override;
-
-  bool OpenCamera(int ordinal) override;
 };

@@ -1,12 +1,10 @@
-// SELM: the monochrome 752 x 480 (WVGA) camera.
+// SELM: the monochrome 752 x 480 (WVGA) camera of the PIMC family.
 #pragma once
 
-#include "okccamera/CCameraBase.h"
+#include "okccamera/CCameraPimcFamily.h"
 
-class OKC_API CCameraSELM : public CCameraBase {
+class OKC_API CCameraSELM : public CCameraPimcFamily {
  public:
   explicit CCameraSELM(void* windowHandle = nullptr);
   ~CCameraSELM() override;
-
-  bool OpenCamera(int ordinal) override;
 };

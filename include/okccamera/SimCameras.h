@@ -13,6 +13,7 @@
 // bulk IN transfers from its byte stream.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -75,17 +76,20 @@ struct GuidePulse {
   uint64_t offMs = 0;  // 0 while still on
 };
 
-// What the sensor of a simulated TAV-family camera does, derived from the
-// registers the driver wrote (see SimCamera::Sensor). Other models report zeros.
+// What the sensor of a simulated camera does, derived from the registers the
+// driver wrote (see SimCamera::Sensor). Models without a simulated sensor
+// report zeros. The named registers are the TAV sensors'; the other sensors
+// fill the same fields from their own registers.
 struct SimSensorState {
-  // Readout window in sensor pixels: first column and row, columns and rows read.
+  // Readout window in pixels of the array as it reads out: first column and
+  // row, columns and rows read.
   int x = 0;
   int y = 0;
   int width = 0;
   int height = 0;
-  uint32_t lineLength = 0;        // pixel clocks per line (0x300C)
-  uint32_t frameLength = 0;       // lines per frame (0x300A)
-  uint32_t integrationLines = 0;  // coarse integration (0x3012)
+  uint32_t lineLength = 0;        // pixel clocks per line (0x300C; PIMC and SEL: width + 0x05)
+  uint32_t frameLength = 0;       // lines per frame (0x300A; PIMC and SEL: height + 0x06)
+  uint32_t integrationLines = 0;  // coarse integration (0x3012; PIMC and SEL: 0x0B)
   uint32_t inputClockMhz = 0;     // clock the controller supplies: 48, or 24 after A3
   double pixelClockMhz = 0;       // after the PLL; the input clock while the PLL is bypassed
   bool sixteenBit = false;        // the controller packs 16-bit samples (AC), else 8-bit (AB)
@@ -99,6 +103,8 @@ struct SimSensorState {
   uint16_t blackLevel = 0;        // 0x301E
   double integrationUs = 0;       // integration time
   double framePeriodUs = 0;       // time from frame to frame (stretched by a longer integration)
+  // Total gain of each place of the 2 x 2 cell, [row & 1][column & 1] of the array.
+  std::array<std::array<double, 2>, 2> cellGain{};
 };
 
 // The light of the scene a simulated camera looks at. Tests of the automatic
@@ -145,7 +151,7 @@ class SimCamera {
   virtual uint32_t TransferCount() const = 0;   // last B5 value << 16 | index
   virtual std::vector<GuidePulse> GuidePulses() const = 0;
   virtual uint32_t SensorClockMhz() const = 0;  // 48 at power-on and after A4, 24 after A3
-  // The image sensor as programmed so far (TAV family; zeros for the other models).
+  // The image sensor as programmed so far (zeros for a model without a simulated sensor).
   virtual SimSensorState Sensor() const = 0;
   // Runs the boot loader: from the bootLoaderMode option until the A0 jump to an entry point.
   virtual bool InBootLoaderMode() const = 0;
@@ -204,33 +210,37 @@ class SimCamera {
   virtual size_t PendingBulkBytes() const = 0;
   virtual uint32_t BulkTransferSize() const = 0;  // last SetTransferSize of the bulk endpoint
 
-  // --- frame stream (TAV family) ---
+  // --- frame stream (models with a simulated sensor: TAV family, PIMC, SELC, SELM) ---
   // After A9 the sensor sends a frame of the programmed window at the frame
   // period of its registers, each frame one chunk of the bulk stream: the frame
-  // marker, then the samples (12-bit values in two bytes after AC, their 8 high
-  // bits after AB), on the USB 3 models the trailer last. AA stops; AF restarts
+  // marker, then the samples (in two bytes after AC, as the sensor packs them:
+  // the TAV sensors' 12 bits as 8 high bits and a low nibble, the PIMC and SEL
+  // sensors' 10 bits shifted to the top of a word, high byte first; their 8
+  // high bits after AB), on the USB 3 models the trailer last. AA stops; AF restarts
   // the frame in progress. AE stops frames and starts a host-timed exposure,
   // the next AF ends it: one frame follows after its readout time, then normal
   // frames again. A frame finished while the host has not yet taken all of the
   // previous one is dropped at the device. Register and sample width changes
   // take effect at the next frame. The scene is fixed in sensor coordinates:
   // stars on a warm sky glow, dark current and hot pixels; the colour models
-  // see it through a Bayer mosaic with G R at even sensor rows (from even
-  // columns) and B G at odd ones.
+  // see it through a Bayer mosaic: G R at even sensor rows (from even
+  // columns) and B G at odd ones on the TAV sensors, B G / G R on PIMC and SELC.
+  // The PIMC and SEL sensors' column register counts from the far side of the
+  // array: their windows are given here in readout order.
   // Frames finished since attach (sent or dropped), and those dropped.
   virtual uint64_t FramesProduced() const = 0;
   virtual uint64_t FramesDroppedAtDevice() const = 0;
   // Exposure of the last frame sent, in microseconds (host-timed ones included).
   virtual uint64_t LastFrameExposureUs() const = 0;
-  // The scene's noiseless 12-bit sample at a sensor pixel (an 8-bit frame
-  // carries its 8 high bits): black level + gain x exposure x light,
-  // saturating at 4095, with the sensor's gains and black level now and
-  // `exposureUs` (default: the integration time programmed now). -1 outside
+  // The scene's noiseless sample at a sensor pixel in the sensor's resolution
+  // (12 bits on the TAV sensors, 10 on PIMC and SEL; an 8-bit frame carries
+  // its 8 high bits): black level + gain x exposure x light, saturating,
+  // with the sensor's gains and black level now and `exposureUs` (default: the integration time programmed now). -1 outside
   // the pixel array or while the sensor cannot stream (window, clock or line
   // length not programmed).
   virtual int ExpectedSceneValue(int sensorX, int sensorY,
                                  std::optional<uint64_t> exposureUs = std::nullopt) const = 0;
-  // Sensor pixels with a high dark current (the same on every camera of a kind; none off the TAV family).
+  // Sensor pixels with a high dark current (the same on every camera of a kind; none without a simulated sensor).
   virtual std::vector<SensorPixel> HotPixels() const = 0;
   // Shot and read noise in frames (on by default).
   virtual void SetSceneNoise(bool on) = 0;

@@ -38,8 +38,8 @@ double CellMean(const SimScene& scene, const FrameSettings& s, int rowParity, in
 
 class SimSceneTest : public ::testing::Test {
  protected:
-  const SimScene& colour = *SimScene::Shared(true);
-  const SimScene& mono = *SimScene::Shared(false);
+  const SimScene& colour = *SimScene::Shared(SceneLayout{});
+  const SimScene& mono = *SimScene::Shared(SceneLayout{.mosaic = Mosaic::Mono});
 };
 
 TEST_F(SimSceneTest, FrameHasOneOrTwoBytesPerPixelOfAWindowInsideTheArray) {
@@ -55,9 +55,9 @@ TEST_F(SimSceneTest, FrameHasOneOrTwoBytesPerPixelOfAWindowInsideTheArray) {
     std::vector<uint8_t> out(10, 0xEE);
     EXPECT_EQ(colour.Render(s, 1, out), bytes > 0);
     EXPECT_EQ(out.size(), bytes);
-    EXPECT_EQ(SimScene::FrameBytes(s), bytes);
+    EXPECT_EQ(colour.FrameBytes(s), bytes);
   }
-  EXPECT_EQ(colour.ExpectedValue(SimScene::kColumns, 0, Window(0, 2, 64, 32)), -1);
+  EXPECT_EQ(colour.ExpectedValue(colour.Columns(), 0, Window(0, 2, 64, 32)), -1);
   EXPECT_EQ(colour.ExpectedValue(0, -1, Window(0, 2, 64, 32)), -1);
 }
 
@@ -153,7 +153,7 @@ TEST_F(SimSceneTest, HotPixelsAndDarkCurrentShowUnderACoveredLens) {
   s.lensCovered = true;
   s.exposureUs = 1e6;
   for (const SensorPixel& p : hot) {
-    ASSERT_TRUE(p.x >= 0 && p.x < SimScene::kColumns && p.y >= 0 && p.y < SimScene::kRows);
+    ASSERT_TRUE(p.x >= 0 && p.x < colour.Columns() && p.y >= 0 && p.y < colour.Rows());
     EXPECT_GT(colour.ExpectedValue(p.x, p.y, s), 10 * colour.ExpectedValue(p.x + 2, p.y, s) + 100) << p.x << "," << p.y;
   }
   // Ordinary pixels: dark current grows with the exposure; with the lens open, light comes on top.

@@ -5,7 +5,11 @@
 
 namespace okccam {
 
-bool ModelStreams(const std::string& model) { return model.find("OKCTAV") != std::string::npos; }
+bool ModelStreams(const std::string& model) {
+  for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL"})
+    if (model.find(family) != std::string::npos) return true;
+  return false;
+}
 
 bool OpenSelectedCamera(const Options& options, std::string* error, bool* initialised) {
   if (!SelectCameras(options, error)) return false;
