@@ -80,7 +80,9 @@ TEST_F(FrameInfo, EachFrameCarriesItsNumberTimesAndSettings) {
     EXPECT_GT(info.endUtcUs, NowUtcUs() - 60'000'000);
     // Later frames end later (how much later depends on when the host's
     // transfers complete, which a loaded machine delays at will).
-    if (i > 0) EXPECT_GT(info.endMonotonicUs, previous.endMonotonicUs);
+    if (i > 0) {
+      EXPECT_GT(info.endMonotonicUs, previous.endMonotonicUs);
+    }
     previous = info;
   }
 }
