@@ -4,6 +4,7 @@
 #include <atomic>
 #include <vector>
 
+#include "tools/common/ImageFormats.h"
 #include "tools/common/Region.h"
 
 namespace py = pybind11;
@@ -15,19 +16,9 @@ namespace {
 // The open Camera: the library drives one camera per process.
 std::atomic<Camera*> g_openCamera{nullptr};
 
-struct Format {
-  const char* name;
-  IMG_TYPE type;
-  int bytesPerPixel;
-};
-constexpr Format kFormats[] = {
-    {"raw8", IMGTYPE_RAW8, 1}, {"raw16", IMGTYPE_RAW16, 2}, {"rgb24", IMGTYPE_RGB24, 3}, {"y8", IMGTYPE_Y8, 1}};
-
-const Format& FormatOf(IMG_TYPE type) {
-  for (const Format& f : kFormats)
-    if (f.type == type) return f;
-  return kFormats[0];
-}
+using okccam::ImageFormat;
+using okccam::ImageFormatOf;
+using okccam::kImageFormats;
 
 const char* ControlName(Control_TYPE control) {
   switch (control) {
@@ -202,22 +193,20 @@ void Camera::SetWhiteBalance(std::tuple<int, int> redBlue) {
 
 std::string Camera::GetFormat() const {
   RequireOpen();
-  return FormatOf(getImgType()).name;
+  return ImageFormatOf(getImgType()).name;
 }
 
 std::vector<std::string> Camera::Formats() const {
   RequireOpen();
   std::vector<std::string> names;
-  for (const Format& f : kFormats)
+  for (const ImageFormat& f : kImageFormats)
     if (isImgTypeSupported(f.type)) names.push_back(f.name);
   return names;
 }
 
 void Camera::SetFormat(const std::string& name) {
   RequireOpen();
-  const Format* format = nullptr;
-  for (const Format& f : kFormats)
-    if (name == f.name) format = &f;
+  const ImageFormat* format = okccam::ImageFormatNamed(name);
   if (!format) throw py::value_error("format must be raw8, raw16, rgb24 or y8, not '" + name + "'");
   if (!isImgTypeSupported(format->type)) throw Error("this camera does not deliver " + name);
   py::gil_scoped_release release;
@@ -349,7 +338,7 @@ unsigned long Camera::DefaultTimeoutMs() const {
 py::array Camera::ReadFrame(unsigned long timeoutMs) {
   auto buffer = std::make_unique<std::vector<uint8_t>>();
   int width = 0, height = 0;
-  Format format{};
+  ImageFormat format{};
   bool got = false;
   {
     py::gil_scoped_release release;
@@ -357,7 +346,7 @@ py::array Camera::ReadFrame(unsigned long timeoutMs) {
     std::lock_guard lock(captureMutex_);
     width = getWidth();
     height = getHeight();
-    format = FormatOf(getImgType());
+    format = ImageFormatOf(getImgType());
     buffer->resize(static_cast<size_t>(width) * height * format.bytesPerPixel);
     if (!streaming_) startCapture();
     got = open_ && !buffer->empty() &&

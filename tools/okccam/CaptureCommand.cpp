@@ -18,18 +18,13 @@
 #include "tools/common/Region.h"
 #include "SerWriter.h"
 #include "okccamera/okccamera.h"
+#include "tools/common/ImageFormats.h"
 
 namespace okccam {
 
 namespace {
 
-struct Format {
-  const char* name;
-  IMG_TYPE type;
-  int bytesPerPixel;
-};
-constexpr Format kFormats[] = {
-    {"raw8", IMGTYPE_RAW8, 1}, {"raw16", IMGTYPE_RAW16, 2}, {"rgb24", IMGTYPE_RGB24, 3}, {"y8", IMGTYPE_Y8, 1}};
+using Format = ImageFormat;
 
 struct FrameType {
   const char* option;
@@ -116,7 +111,7 @@ bool WaitForFrame(std::vector<uint8_t>& frame, unsigned long timeoutMs, uint64_t
 struct CaptureSettings {
   long long frames = 1, exposureUs = -1, gain = -1, bin = 1, target = -1;
   bool autoExposure = false, autoGain = false, autoBalance = false;
-  const Format* format = &kFormats[0];
+  const Format* format = &kImageFormats[0];
   std::string fileFormat = "fits";
   const FrameType* frameType = &kFrameTypes[0];
   std::optional<Region> roi;
@@ -135,9 +130,7 @@ bool ParseSettings(const Options& options, CaptureSettings* s, std::string* erro
   s->autoBalance = options.Has("auto-wb");
   s->overwrite = options.Has("overwrite");
   if (auto name = options.Get("format")) {
-    s->format = nullptr;
-    for (const Format& f : kFormats)
-      if (*name == f.name) s->format = &f;
+    s->format = ImageFormatNamed(*name);
     if (!s->format) {
       *error = "--format must be raw8, raw16, rgb24 or y8";
       return false;
