@@ -68,8 +68,15 @@ class FaultMatrix : public okc::test::CaptureTest, public ::testing::WithParamIn
     })) << "the sensor stopped sending";
   }
 
-  // Two frames in a row, each whole and showing the scene.
+  // Two frames in a row, each whole and showing the scene. The recovery may have
+  // lengthened the line, which lengthens the exposure: frames are compared once
+  // two have left the sensor with the line it has now.
   void ExpectWholeFrames() {
+    for (int tries = 0; tries < 10; ++tries) {
+      const uint32_t lineLength = sim->Sensor().lineLength;
+      ReadWhileSensorSends(2);
+      if (sim->Sensor().lineLength == lineLength) break;
+    }
     std::vector<uint8_t> frame(kFrameBytes);
     for (int i = 0; i < 2; ++i) {
       ASSERT_TRUE(getImageData(frame.data(), static_cast<int>(kFrameBytes), kFrameWaitMs))
