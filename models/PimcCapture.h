@@ -18,6 +18,10 @@ enum class ModelId;
 
 namespace okc::models {
 
+// How frames of a model of the family are delivered (SELM's: mono, software
+// binning of the samples, the spread 16-bit output).
+core::DeliveryVariant PimcDeliveryVariant(core::ModelId model);
+
 class PimcCapture final : public core::CapturePolicy {
  public:
   // The camera object is still being built.

@@ -25,7 +25,7 @@ std::string SensorBayerPattern() {
 }
 
 bool ModelStreams(const std::string& model) {
-  for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL"})
+  for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL", "OKCRENM"})
     if (model.find(family) != std::string::npos) return true;
   return false;
 }
