@@ -157,6 +157,18 @@ TEST_F(RenmStream, TheCalibrationAfterAGainChangeIsFrozenAfter800MsOfFrameWaits)
   EXPECT_TRUE(getImageData(f.data(), kW * kH, 3000));
 }
 
+TEST_F(RenmStream, TheCompanionBrightensADarkSkyThroughTheExposure) {
+  ASSERT_TRUE(setImageFormat(kW, kH, 1, IMGTYPE_RAW8));
+  setValue(CTRL_GAIN, 1, false);
+  setValue(CTRL_EXPOSURE, 2000, true);
+  startCapture();
+  // A step about every 200 ms, each lengthening by at most half.
+  EXPECT_TRUE(WaitUntil([&] { return Cam().exposure > 8000; }, 30000));
+  stopCapture();  // no step half-way through its writes
+  EXPECT_EQ(LastWrite(0x09), static_cast<int>(Cam().ExposureRows(Cam().exposure)));
+  EXPECT_EQ(Cam().gain, 1) << "automatic gain is off";
+}
+
 TEST_F(RenmStream, TheStreamStartsInNormalReadModeAtTheWindowSize) {
   ASSERT_TRUE(setImageFormat(kW, kH, 1, IMGTYPE_RAW8));
   sim->ClearRequests();
