@@ -117,7 +117,7 @@ TEST_F(RenmStream, TheCalibrationAfterAGainChangeIsFrozenAfter800MsOfFrameWaits)
   ASSERT_EQ(Cam().FrameTimeUs() / 1000 + 2, 3u);
   startCapture();
   // The calibration InitCamera started is frozen first.
-  ASSERT_TRUE(WaitUntil([&] { return sim->Register(0x62) == 0x499; }));
+  ASSERT_TRUE(WaitUntil([&] { return LastWrite(0x64) != -1; }));
 
   sim->ClearRequests();
   const uint64_t framesBefore = sim->FramesProduced();
@@ -151,7 +151,10 @@ TEST_F(RenmStream, TheCalibrationAfterAGainChangeIsFrozenAfter800MsOfFrameWaits)
   ASSERT_TRUE(Cam().GetBLOffset(&automatic, &o[0], &o[1], &o[2], &o[3]));
   EXPECT_TRUE(automatic);
   EXPECT_EQ(std::vector<int>(o, o + 4), (std::vector<int>{first, first, second, second}));
-  EXPECT_FALSE(Cam().blackLevelFrozen);
+  {
+    std::lock_guard lock(Cam().SensorLock());
+    EXPECT_FALSE(Cam().blackLevelFrozen);
+  }
   // Frames keep coming.
   std::vector<uint8_t> f(kW * kH);
   EXPECT_TRUE(getImageData(f.data(), kW * kH, 3000));
