@@ -129,6 +129,7 @@ bool CCameraPimcFamily::InitCamera() {
 
 bool CCameraPimcFamily::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_TYPE type) {
   std::lock_guard lock(SensorLock());
+  if (!opened) return false;
   if (newBin != 1 && newBin != 2) return false;
   if (newWidth <= 0 || newHeight <= 0 || type < IMAGE_8BIT || type > IMAGE_16BIT) return false;
   if (static_cast<int64_t>(newWidth) * newBin > maxWidth || static_cast<int64_t>(newHeight) * newBin > maxHeight)

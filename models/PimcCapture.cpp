@@ -52,7 +52,11 @@ constexpr int kResetPortAbove = 20;
 constexpr uint64_t kWorkerAutoExposureUs = 500000;
 constexpr uint64_t kAdjustmentEveryMs = 200;
 
-core::RecoveryRules Rules() {
+}  // namespace
+
+// ---- recovery and frame delivery ----
+
+core::RecoveryRules PimcRecoveryRules() {
   core::RecoveryRules rules;
   rules.resetPortAbove = kResetPortAbove;
   rules.restartAfterIncomplete = core::StreamRestart::EndExposureAndStart;
@@ -64,10 +68,6 @@ core::RecoveryRules Rules() {
   rules.autoBandwidthAbove = 0;
   return rules;
 }
-
-}  // namespace
-
-// ---- frame delivery ----
 
 core::DeliveryVariant PimcDeliveryVariant(core::ModelId model) {
   core::DeliveryVariant variant;
@@ -88,7 +88,7 @@ core::DeliveryVariant PimcDeliveryVariant(core::ModelId model) {
 PimcCapture::PimcCapture(CCameraPimcFamily& camera, core::ModelId model)
     : cam_(camera),
       balances_(model != core::ModelId::SELM),
-      rules_(Rules()),
+      rules_(PimcRecoveryRules()),
       engine_(camera, *this),
       delivery_(camera, engine_, PimcDeliveryVariant(model)) {}
 

@@ -18,6 +18,11 @@ enum class ModelId;
 
 namespace okc::models {
 
+// The family's recovery: the 22nd bad frame in a row resets the port (then
+// restarts the sensor, after frames that did not arrive whole also ending any
+// host-timed exposure); only frames without their marker flush the pipe.
+core::RecoveryRules PimcRecoveryRules();
+
 // How frames of a model of the family are delivered (SELM's: mono, software
 // binning of the samples, the spread 16-bit output).
 core::DeliveryVariant PimcDeliveryVariant(core::ModelId model);

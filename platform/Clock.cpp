@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -56,8 +58,14 @@ struct ManualClock::State {
   std::mutex mutex;
   std::condition_variable changed;
   uint64_t nowMs = 0;
-  int sleepers = 0;
+  // When each sleeper wakes. One whose time has come counts as awake at
+  // once, even before it runs again: on a loaded machine it may not run for
+  // a while, and the clock must not move on as if it still slept.
+  std::multiset<uint64_t> wakeTimes;
   bool free = false;
+  int Sleepers() const {
+    return static_cast<int>(std::distance(wakeTimes.upper_bound(nowMs), wakeTimes.end()));
+  }
 };
 
 ManualClock::ManualClock(uint64_t startMs) : state_(std::make_unique<State>()) { state_->nowMs = startMs; }
@@ -77,10 +85,10 @@ void ManualClock::SleepMs(uint64_t ms) {
     state_->changed.notify_all();
     return;
   }
-  ++state_->sleepers;
+  const auto entry = state_->wakeTimes.insert(until);
   state_->changed.notify_all();
   state_->changed.wait(lock, [&] { return state_->free || state_->nowMs >= until; });
-  --state_->sleepers;
+  state_->wakeTimes.erase(entry);
   state_->changed.notify_all();
 }
 
@@ -98,13 +106,13 @@ void ManualClock::RunFree() {
 
 int ManualClock::Sleepers() {
   std::lock_guard lock(state_->mutex);
-  return state_->sleepers;
+  return state_->Sleepers();
 }
 
 bool ManualClock::WaitForSleepers(int count, uint64_t realLimitMs) {
   std::unique_lock lock(state_->mutex);
   return state_->changed.wait_for(lock, std::chrono::milliseconds(realLimitMs),
-                                  [&] { return state_->sleepers >= count; });
+                                  [&] { return state_->Sleepers() >= count; });
 }
 
 Clock& ActiveClock() { return *Choice().active.load(std::memory_order_acquire); }

@@ -83,6 +83,8 @@ class SensorHooks {
   virtual ~SensorHooks() = default;
   // A register write reached the sensor; the register file already holds it.
   virtual void OnRegisterWrite(uint16_t /*address*/, uint16_t /*value*/, RegisterFile& /*registers*/) {}
+  // Whether this write restarts the frame in progress (a sensor restart).
+  virtual bool RestartsFrame(uint16_t /*address*/, uint16_t /*value*/) const { return false; }
   // The pixel clock from the clock the controller supplies; 0: none (no lock).
   virtual double PixelClockMhz(uint32_t inputClockMhz, const RegisterFile& /*registers*/) const {
     return inputClockMhz;

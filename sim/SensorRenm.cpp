@@ -17,6 +17,7 @@ constexpr uint16_t kRegLastColumn = 0x04;
 constexpr uint16_t kRegHorizontalBlanking = 0x05;
 constexpr uint16_t kRegVerticalBlanking = 0x06;
 constexpr uint16_t kRegIntegrationRows = 0x09;
+constexpr uint16_t kRegRestart = 0x0B;
 constexpr uint16_t kRegGain = 0x35;
 constexpr uint16_t kRegOffset1 = 0x60;
 constexpr uint16_t kRegOffset2 = 0x61;
@@ -45,13 +46,16 @@ class RenmHooks : public SensorHooks {
       Calibrate(registers);
   }
 
+  // Bit 0 of the restart register abandons the frame in progress: the next
+  // one starts at once with the registers as they are.
+  bool RestartsFrame(uint16_t address, uint16_t value) const override { return address == kRegRestart && (value & 1); }
+
   void ApplyGains(const RegisterFile& r, SimSensorState& s) const override {
     // Bits 0-5 in eighths, bit 6 doubles, the bits from 8 on multiply by one more than they hold.
     const int value = r[kRegGain];
     const double analog = (value & 0x3F) / 8.0 * ((value & 0x40) ? 2 : 1);
     const double digital = 1.0 + ((value >> 8) & 0x7F);
     for (auto& row : s.cellGain) row.fill(analog * digital);
-    s.analogGain = static_cast<int>(analog);
   }
 
  private:

@@ -17,6 +17,7 @@ constexpr uint16_t kRegWindowWidth = 0x04;
 constexpr uint16_t kRegHorizontalBlanking = 0x05;
 constexpr uint16_t kRegVerticalBlanking = 0x06;
 constexpr uint16_t kRegIntegrationRows = 0x0B;
+constexpr uint16_t kRegRestart = 0x0C;
 constexpr uint16_t kRegAnalogGain = 0x35;
 constexpr uint16_t kRegDigitalGain = 0x80;
 
@@ -33,6 +34,12 @@ constexpr double kBlackLevel = 16;
 
 class WvgaHooks : public SensorHooks {
  public:
+  // Bit 0 of the restart register abandons the frame in progress: the next
+  // one starts at once with the registers as they are.
+  bool RestartsFrame(uint16_t address, uint16_t value) const override {
+    return address == kRegRestart && (value & 1);
+  }
+
   void ApplyGains(const RegisterFile& r, SimSensorState& s) const override {
     // Analog: 16 is 1x, in 1/16 steps; from 64 on a second range in 1/8 steps.
     const int analog = r[kRegAnalogGain] & 0x7F;
@@ -40,7 +47,6 @@ class WvgaHooks : public SensorHooks {
     // Digital: the low four bits in quarters (4 is 1x).
     const double digitalGain = (r[kRegDigitalGain] & 0x0F) / 4.0;
     for (auto& row : s.cellGain) row.fill(analogGain * digitalGain);
-    s.analogGain = static_cast<int>(analogGain);
   }
 };
 

@@ -95,7 +95,7 @@ SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, u
     case kWriteRegister:
       if (in) return kStall;
       registers_[r.value] = r.index;
-      sensor_.OnRegisterWrite(r.value, r.index, registers_);
+      if (sensor_.OnRegisterWrite(r.value, r.index, registers_)) streamer_.RestartFrame();
       return length;
     case kReadRegister: {
       if (!in) return kStall;

@@ -23,8 +23,10 @@ void SimSensor::PowerOn(RegisterFile& registers) const {
     if (address < registers.size()) registers[address] = value;
 }
 
-void SimSensor::OnRegisterWrite(uint16_t address, uint16_t value, RegisterFile& registers) {
-  if (hooks_) hooks_->OnRegisterWrite(address, value, registers);
+bool SimSensor::OnRegisterWrite(uint16_t address, uint16_t value, RegisterFile& registers) {
+  if (!hooks_) return false;
+  hooks_->OnRegisterWrite(address, value, registers);
+  return hooks_->RestartsFrame(address, value);
 }
 
 SimSensorState SimSensor::State(const RegisterFile& registers, uint32_t inputClockMhz, bool sixteenBit) const {

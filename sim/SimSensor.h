@@ -29,8 +29,9 @@ class SimSensor {
   // Sets the registers the sensor holds from power-on in a fresh register file.
   void PowerOn(RegisterFile& registers) const;
 
-  // A register write that reached the sensor (the register file is updated by the caller).
-  void OnRegisterWrite(uint16_t address, uint16_t value, RegisterFile& registers);
+  // A register write that reached the sensor (the register file is updated by
+  // the caller). True when it restarts the frame in progress.
+  bool OnRegisterWrite(uint16_t address, uint16_t value, RegisterFile& registers);
 
   // The sensor's state from the register file, the clock the controller supplies
   // and the controller's sample width.

@@ -94,6 +94,13 @@ void SimStreamer::LongExposureEnd() {
   }
 }
 
+void SimStreamer::RestartFrame() {
+  std::lock_guard lock(mutex_);
+  if (!streaming_ || inLongExposure_ || longFramePending_) return;
+  frameStartUs_ = NowUs();
+  Replan();
+}
+
 void SimStreamer::Stop() {
   std::lock_guard lock(mutex_);
   quit_ = true;

@@ -78,6 +78,8 @@ class SimStreamer {
   void StreamOff();          // AA
   void LongExposureBegin();  // AE
   void LongExposureEnd();    // AF
+  // The sensor restarted: the frame in progress (not a host-timed one) starts again.
+  void RestartFrame();
   // The device is gone: the thread ends by itself.
   void Stop();
   // Ends the thread and waits for it; never with the camera's lock held.

@@ -53,7 +53,7 @@ class ManualClock final : public Clock {
   void SleepMs(uint64_t ms) override;
   // Moves the time forward and wakes the sleepers whose time has come.
   void Advance(uint64_t ms);
-  // Threads sleeping on this clock now.
+  // Threads sleeping on this clock whose time has not come yet.
   int Sleepers();
   // Waits in real time until at least `count` threads sleep on this clock,
   // for at most `realLimitMs` (a guard against a hang, not a timing check).

@@ -188,3 +188,33 @@ TEST_F(OkccamTool, ListAndInfoDescribeTheSimulatedCameras) {
 }
 
 }  // namespace
+
+namespace {
+
+// The PIMC family streams through the tool: info without the "not yet" line,
+// and a capture whose file has the region asked for and the model's name.
+TEST_F(OkccamTool, PimcFamilyCapturesThroughTheTool) {
+  for (const char* model : {"PIMC", "SELC", "SELM"}) {
+    SCOPED_TRACE(model);
+    ToolRun info = RunOkccam(std::string("info --sim ") + model);
+    ASSERT_EQ(info.exitCode, 0) << info.output;
+    EXPECT_EQ(info.output.find("not yet"), std::string::npos) << info.output;
+    const fs::path out = dir / model;
+    ToolRun run = RunOkccam(std::string("capture --sim ") + model +
+                            " --frames 1 --exposure-us 5000 --roi 160,120 --out " + out.string());
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    fitsfile* file = nullptr;
+    int status = 0;
+    ASSERT_EQ(fits_open_file(&file, (out / "frame-00001.fits").c_str(), READONLY, &status), 0);
+    int bitpix = 0, naxis = 0;
+    long axes[3] = {};
+    fits_get_img_param(file, 3, &bitpix, &naxis, axes, &status);
+    EXPECT_EQ(naxis, 2);
+    EXPECT_EQ(axes[0], 160);
+    EXPECT_EQ(axes[1], 120);
+    EXPECT_EQ(KeyString(file, "INSTRUME"), std::string("YRA OKC") + model);
+    fits_close_file(file, &status);
+  }
+}
+
+}  // namespace
