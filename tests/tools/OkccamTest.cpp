@@ -58,7 +58,7 @@ TEST_F(OkccamTool, CaptureWritesFitsFilesWithTheirKeywords) {
     long axes[3] = {};
     fits_get_img_param(file, 3, &bitpix, &naxis, axes, &status);
     fits_get_img_equivtype(file, &bitpix, &status);
-    EXPECT_EQ(bitpix, SHORT_IMG) << "16-bit samples";
+    EXPECT_EQ(bitpix, USHORT_IMG);
     EXPECT_EQ(naxis, 2);
     EXPECT_EQ(axes[0], 320);
     EXPECT_EQ(axes[1], 240);
