@@ -332,6 +332,7 @@ void CaptureEngine::Worker::JudgeAndHandOff() {
   }
   JudgeFrame(policy_.Recovery(), recovery_, frame);
   if (policy_.WantsMeasurementFrame() && engine_.measurementBytes_ > 0) policy_.AfterGoodFrame(engine_.Measurement());
+  policy_.AfterHandOff();
 }
 
 void CaptureEngine::Worker::Recover(const RecoveryAction& action) {

@@ -130,6 +130,8 @@ class CapturePolicy {
   // Per-frame hooks, given a stable copy of the last good frame (kept only
   // while WantsMeasurementFrame says so). On the worker after each good frame:
   virtual void AfterGoodFrame(const MeasuredFrame& frame) = 0;
+  // On the worker after each good frame was handed off, automatic modes on or not.
+  virtual void AfterHandOff() {}
   // Whether the run has a companion thread, and its period.
   virtual bool HasCompanion() const { return true; }
   virtual uint64_t CompanionPeriodMs() const { return 200; }

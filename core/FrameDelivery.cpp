@@ -168,6 +168,7 @@ void RepairHeader(HeaderRepair repair, uint8_t* frame, size_t frameBytes, size_t
   const size_t distance = down > 0 ? down * rowBytes : kRepairSameRowOffset;
   if (distance + 4 > frameBytes) return;
   std::memcpy(frame, frame + distance, 4);
+  if (repair == HeaderRepair::MarkerFromRowsBelow) return;
   if (repair == HeaderRepair::RowsBelow) {
     frame[4] = frame[6];
     frame[5] = frame[7];
@@ -188,6 +189,12 @@ void UnpackWideSamples(WideSamples layout, uint8_t* frame, size_t frameBytes) {
     case WideSamples::HighFirstShift6:
       for (size_t i = 0; i + 1 < frameBytes; i += 2) {
         const auto value = static_cast<uint16_t>(((frame[i] << 8) | frame[i + 1]) >> 6);
+        std::memcpy(frame + i, &value, sizeof value);
+      }
+      break;
+    case WideSamples::HighFirst:
+      for (size_t i = 0; i + 1 < frameBytes; i += 2) {
+        const auto value = static_cast<uint16_t>((frame[i] << 8) | frame[i + 1]);
         std::memcpy(frame + i, &value, sizeof value);
       }
       break;
@@ -319,7 +326,8 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
                static_cast<size_t>(f.bin) * static_cast<size_t>(f.width));
   std::span<uint8_t> raw(frame, frameBytes);
   if (f.sixteenBit) {
-    UnpackWideSamples(variant_.wideSamples, frame, frameBytes);
+    const bool fullWord = variant_.fullWordFor16Bit && f.type == IMAGE_16BIT;
+    UnpackWideSamples(fullWord ? WideSamples::HighFirst : variant_.wideSamples, frame, frameBytes);
     if (variant_.narrowWideFor8Bit && (f.type == IMAGE_8BIT || f.type == IMAGE_RGB24)) {
       NarrowWideSamples(frame, f.SensorPixels());
       f.sixteenBit = false;

@@ -35,12 +35,15 @@ enum class HeaderRepair {
   RowsBelowAndTrailer,
   // The marker from bin x width x 4 bytes further on.
   FourOutputRowsOn,
+  // The marker as RowsBelow; nothing else.
+  MarkerFromRowsBelow,
 };
 
 // How two-byte samples arrive.
 enum class WideSamples {
   Packed12,         // 8 high bits, then the 4 low bits in the low nibble; delivered in the top 12 bits
   HighFirstShift6,  // high byte first; the value is the 16-bit word shifted right by 6
+  HighFirst,        // high byte first; the 16-bit word as it stands
   AsTheyLie,        // native 16-bit words, passed on unchanged
 };
 
@@ -65,6 +68,9 @@ struct DeliveryVariant {
   // 16-bit samples for 8-bit luminance or colour output are limited to 255
   // and go on as an 8-bit frame (8-bit tone table, 8-bit stages).
   bool narrowWideFor8Bit = false;
+  // IMAGE_16BIT keeps the whole two-byte word (high byte first, unshifted);
+  // the other types unpack by `wideSamples`.
+  bool fullWordFor16Bit = false;
 };
 
 // What one delivery works with, read once under the sensor lock so that a

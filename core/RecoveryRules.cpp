@@ -60,7 +60,10 @@ RecoveryAction JudgeFrame(const RecoveryRules& rules, RecoveryState& state, cons
   if (rules.noDataResetAt > 0) return JudgeByNoData(rules, state, frame);
 
   const int previous = state.streak++;
-  if (rules.resetPortAbove > 0 && previous > rules.resetPortAbove) {
+  const int resetAbove = IsIncomplete(frame.outcome) && rules.resetPortAboveIncomplete > 0
+                             ? rules.resetPortAboveIncomplete
+                             : rules.resetPortAbove;
+  if (resetAbove > 0 && previous > resetAbove) {
     action.resetPort = true;
     action.restart = IsIncomplete(frame.outcome) ? rules.restartAfterIncomplete : rules.restartAfterPartial;
     action.nudgeLineLength = frame.outcome == FrameOutcome::Unmarked && rules.nudgeOnPartialReset;

@@ -42,6 +42,8 @@ enum class StreamRestart {
 struct RecoveryRules {
   // A failure while the streak stands above this resets the port (0: never).
   int resetPortAbove = 50;
+  // The same for an incomplete frame, where it differs (0: `resetPortAbove`).
+  int resetPortAboveIncomplete = 0;
   // After a port reset caused by an incomplete frame / by a partial or unmarked one.
   StreamRestart restartAfterIncomplete = StreamRestart::EndExposureAndStart;
   StreamRestart restartAfterPartial = StreamRestart::Start;

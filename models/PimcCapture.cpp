@@ -9,6 +9,7 @@
 
 #include "core/FrameMarker.h"
 #include "core/ModelInfo.h"
+#include "models/HostTimedExposure.h"
 #include "okccamera/CCameraPimcFamily.h"
 
 namespace okc::models {
@@ -37,9 +38,6 @@ constexpr uint64_t kFrameExtraClocks = 4;
 constexpr uint32_t kSecondWaitMs = 200;
 
 constexpr uint64_t kLongExposureSettleMs = 100;
-constexpr uint64_t kLongExposureStepMs = 500;
-// Up to this the host-timed exposure is one sleep.
-constexpr uint64_t kOneSleepUpToUs = 1000000;
 constexpr uint32_t kLongExposureWaitMs = 2000;
 constexpr uint32_t kRequeueWaitMs = 1;
 // Back in normal mode below these.
@@ -54,7 +52,24 @@ constexpr int kResetPortAbove = 20;
 constexpr uint64_t kWorkerAutoExposureUs = 500000;
 constexpr uint64_t kAdjustmentEveryMs = 200;
 
-core::DeliveryVariant DeliveryFor(core::ModelId model) {
+}  // namespace
+
+// ---- recovery and frame delivery ----
+
+core::RecoveryRules PimcRecoveryRules() {
+  core::RecoveryRules rules;
+  rules.resetPortAbove = kResetPortAbove;
+  rules.restartAfterIncomplete = core::StreamRestart::EndExposureAndStart;
+  rules.restartAfterPartial = core::StreamRestart::Start;
+  rules.nudgeOnPartialReset = false;
+  rules.nudgeAtStreak = 0;
+  rules.flushAfterPartial = false;
+  rules.flushAfterUnmarked = true;
+  rules.autoBandwidthAbove = 0;
+  return rules;
+}
+
+core::DeliveryVariant PimcDeliveryVariant(core::ModelId model) {
   core::DeliveryVariant variant;
   variant.repair = core::HeaderRepair::FourOutputRowsOn;
   variant.wideSamples = core::WideSamples::HighFirstShift6;
@@ -70,27 +85,12 @@ core::DeliveryVariant DeliveryFor(core::ModelId model) {
   return variant;
 }
 
-}  // namespace
-
-core::RecoveryRules PimcRecoveryRules() {
-  core::RecoveryRules rules;
-  rules.resetPortAbove = kResetPortAbove;
-  rules.restartAfterIncomplete = core::StreamRestart::EndExposureAndStart;
-  rules.restartAfterPartial = core::StreamRestart::Start;
-  rules.nudgeOnPartialReset = false;
-  rules.nudgeAtStreak = 0;
-  rules.flushAfterPartial = false;
-  rules.flushAfterUnmarked = true;
-  rules.autoBandwidthAbove = 0;
-  return rules;
-}
-
 PimcCapture::PimcCapture(CCameraPimcFamily& camera, core::ModelId model)
     : cam_(camera),
       balances_(model != core::ModelId::SELM),
       rules_(PimcRecoveryRules()),
       engine_(camera, *this),
-      delivery_(camera, engine_, DeliveryFor(model)) {}
+      delivery_(camera, engine_, PimcDeliveryVariant(model)) {}
 
 // ---- starting and stopping the stream ----
 
@@ -151,17 +151,8 @@ std::optional<core::FrameWaits> PimcCapture::RunLongExposure(core::CaptureContex
   context.RequeueTransfers(kRequeueWaitMs);
 
   // A stop or a new exposure ends the wait early.
-  const auto unchanged = [this, startExposureUs] { return cam_.exposure == startExposureUs; };
-  bool going;
-  if (startExposureUs <= kOneSleepUpToUs) {
-    going = context.Sleep(startExposureUs / 1000);
-  } else {
-    const uint64_t stepUs = kLongExposureStepMs * 1000;
-    going = context.SleepSteps(static_cast<int64_t>(startExposureUs / stepUs), kLongExposureStepMs, unchanged);
-    // The rest of the exposure, shorter than a step.
-    const uint64_t restMs = (startExposureUs % stepUs) / 1000;
-    if (going && restMs > 0) going = context.SleepSteps(1, restMs, unchanged);
-  }
+  const bool going = WaitHostTimedExposure(context, startExposureUs,
+                                           [this, startExposureUs] { return cam_.exposure == startExposureUs; });
   cam_.SendCMD(kLongExposureEnd);
   if (!going || !context.Sleep(kLongExposureSettleMs)) return std::nullopt;
   core::FrameWaits waits;

@@ -23,6 +23,10 @@ namespace okc::models {
 // host-timed exposure); only frames without their marker flush the pipe.
 core::RecoveryRules PimcRecoveryRules();
 
+// How frames of a model of the family are delivered (SELM's: mono, software
+// binning of the samples, the spread 16-bit output).
+core::DeliveryVariant PimcDeliveryVariant(core::ModelId model);
+
 class PimcCapture final : public core::CapturePolicy {
  public:
   // The camera object is still being built.

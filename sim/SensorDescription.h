@@ -37,6 +37,7 @@ struct WindowRegisters {
   bool extentIsLast = true;
   uint16_t columnExtent = 0;
   uint16_t rowExtent = 0;
+  int extentBias = 0;  // added to a count extent (1: the registers hold the count less one)
   // The column registers count from the side of the array that is read last:
   // the window reads out from the other end.
   bool columnsReversed = false;
@@ -116,5 +117,6 @@ const SensorDescription& TavMonoSensor();
 const SensorDescription& PimcSensor();
 const SensorDescription& SelColourSensor();
 const SensorDescription& SelMonoSensor();
+const SensorDescription& RenmSensor();  // SensorRenm.cpp
 
 }  // namespace okc::sim

@@ -42,8 +42,8 @@ SimSensorState SimSensor::State(const RegisterFile& registers, uint32_t inputClo
     s.width = std::max(0, reg(w.columnExtent) - reg(w.firstColumn) + 1);
     s.height = std::max(0, reg(w.rowExtent) - reg(w.firstRow) + 1);
   } else {
-    s.width = reg(w.columnExtent);
-    s.height = reg(w.rowExtent);
+    s.width = reg(w.columnExtent) + w.extentBias;
+    s.height = reg(w.rowExtent) + w.extentBias;
   }
   s.x = w.columnsReversed ? d.array.columns - firstColumn - s.width : firstColumn;
 

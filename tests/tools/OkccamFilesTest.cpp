@@ -366,11 +366,11 @@ TEST_F(OkccamFiles, HelpVersionSettingsAndModelsWithoutStreaming) {
   EXPECT_EQ(realKeys, 0u);
   EXPECT_GT(simulatedKeys, 0u);
 
-  ToolRun info = RunOkccam("info --sim RENM");
+  ToolRun info = RunOkccam("info --sim DORC");
   EXPECT_EQ(info.exitCode, 0) << info.output;
-  EXPECT_NE(info.output.find("1280 x 1024"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("728 x 512"), std::string::npos) << info.output;
   EXPECT_NE(info.output.find("not yet"), std::string::npos) << info.output;
-  ToolRun capture = RunOkccam("capture --sim RENM --out " + (dir / "p").string());
+  ToolRun capture = RunOkccam("capture --sim DORC --out " + (dir / "p").string());
   EXPECT_NE(capture.exitCode, 0);
   EXPECT_NE(capture.output.find("cannot capture yet"), std::string::npos) << capture.output;
   EXPECT_EQ(std::count(capture.output.begin(), capture.output.end(), '\n'), 1) << capture.output;

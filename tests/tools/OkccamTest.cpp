@@ -218,3 +218,31 @@ TEST_F(OkccamTool, PimcFamilyCapturesThroughTheTool) {
 }
 
 }  // namespace
+
+namespace {
+
+// RENM streams through the tool: 16-bit frames of a binned region.
+TEST_F(OkccamTool, RenmCapturesSixteenBitBinnedFrames) {
+  ToolRun info = RunOkccam("info --sim RENM");
+  ASSERT_EQ(info.exitCode, 0) << info.output;
+  EXPECT_EQ(info.output.find("not yet"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("raw8 raw16"), std::string::npos) << info.output;
+  const fs::path out = dir / "renm";
+  ToolRun run = RunOkccam("capture --sim RENM --frames 2 --exposure-us 5000 --bin 2 --format raw16 --roi 160,120 --out " +
+                          out.string());
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  fitsfile* file = nullptr;
+  int status = 0;
+  ASSERT_EQ(fits_open_file(&file, (out / "frame-00002.fits").c_str(), READONLY, &status), 0);
+  int bitpix = 0, naxis = 0;
+  long axes[3] = {};
+  fits_get_img_param(file, 3, &bitpix, &naxis, axes, &status);
+  EXPECT_EQ(bitpix, SHORT_IMG) << "16-bit samples";
+  EXPECT_EQ(naxis, 2);
+  EXPECT_EQ(axes[0], 160);
+  EXPECT_EQ(axes[1], 120);
+  EXPECT_EQ(KeyString(file, "INSTRUME"), std::string("YRA OKCRENM"));
+  fits_close_file(file, &status);
+}
+
+}  // namespace

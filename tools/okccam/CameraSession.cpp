@@ -6,7 +6,7 @@
 namespace okccam {
 
 bool ModelStreams(const std::string& model) {
-  for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL"})
+  for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL", "OKCRENM"})
     if (model.find(family) != std::string::npos) return true;
   return false;
 }
