@@ -89,6 +89,8 @@ std::optional<FusedPlan> PlanFused(const FrameFormat& f, const DeliveryVariant& 
   FusedPlan plan;
   if (f.sixteenBit) {
     if (f.type != IMAGE_16BIT || f.bin != 1) return std::nullopt;
+    // The pass unpacks only the layouts it has kernels for; the stages take the rest.
+    if (v.fullWordFor16Bit || v.wideSamples == WideSamples::HighFirst) return std::nullopt;
     plan.output = FusedOutput::kRaw16;
     return plan;
   }
@@ -395,6 +397,7 @@ void FrameDelivery::RunFused(const FrameFormat& f, const FusedPlan& plan, uint8_
   source.flipColumn = f.flipColumn;
   const bool toned = ClampGamma(f.gamma) != kNeutralGamma;
   if (f.sixteenBit) {
+    // HighFirst never comes here (PlanFused leaves it to the stages); AsTheyLie is native.
     source.wideLayout = variant_.wideSamples == WideSamples::Packed12         ? WideLayout::kPacked12
                         : variant_.wideSamples == WideSamples::HighFirstShift6 ? WideLayout::kHighFirstShift6
                                                                                 : WideLayout::kNative;
