@@ -172,6 +172,7 @@ bool FrameDelivery::TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t 
     FrameMetadata metadata;
     if (!queue.Pop(frame, frameBytes, &metadata)) continue;
     if (variant_.checkMarker && !StartsWithFrameMarker(frame)) continue;  // never delivered
+    if (variant_.rejectRecurringMarker && FrameMarkerRecurs(frame, frameBytes)) continue;
     if (f.exposureUs < variant_.lookAheadBelowUs) {
       if (!WaitForFrame(queue, LookAheadTimeoutMs(timeoutMs), engine_)) continue;
       uint8_t head[4] = {};

@@ -63,6 +63,9 @@ struct DeliveryVariant {
   // 16-bit samples for 8-bit luminance or colour output are limited to 255
   // and go on as an 8-bit frame (8-bit tone table, 8-bit stages).
   bool narrowWideFor8Bit = false;
+  // A frame in which the marker occurs again (any 32-bit word from the 11th
+  // on) is discarded: it holds the start of the next frame.
+  bool rejectRecurringMarker = false;
 };
 
 // What one delivery works with, read once under the sensor lock so that a

@@ -12,6 +12,7 @@ const SensorDescription* SensorOf(Model model) {
     case Model::PIMC: return &PimcSensor();
     case Model::SELC: return &SelColourSensor();
     case Model::SELM: return &SelMonoSensor();
+    case Model::DORC: return &DorcSensor();
     default: return nullptr;  // RENM and DORC: not simulated yet
   }
 }

@@ -82,6 +82,10 @@ class SensorHooks {
   virtual ~SensorHooks() = default;
   // A register write reached the sensor; the register file already holds it.
   virtual void OnRegisterWrite(uint16_t /*address*/, uint16_t /*value*/, RegisterFile& /*registers*/) {}
+  // A register read; returns what the sensor answers (a processor may change state on being polled).
+  virtual uint16_t OnRegisterRead(uint16_t address, RegisterFile& registers) { return registers[address]; }
+  // Sensors with a processor of their own: how it misbehaves from now on.
+  virtual void SetProcessorFault(SensorProcessorFault /*fault*/) {}
   // The pixel clock from the clock the controller supplies; 0: none (no lock).
   virtual double PixelClockMhz(uint32_t inputClockMhz, const RegisterFile& /*registers*/) const {
     return inputClockMhz;
@@ -114,5 +118,6 @@ const SensorDescription& TavMonoSensor();
 const SensorDescription& PimcSensor();
 const SensorDescription& SelColourSensor();
 const SensorDescription& SelMonoSensor();
+const SensorDescription& DorcSensor();
 
 }  // namespace okc::sim

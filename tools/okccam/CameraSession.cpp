@@ -27,6 +27,7 @@ std::string SensorBayerPattern() {
 bool ModelStreams(const std::string& model) {
   for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL"})
     if (model.find(family) != std::string::npos) return true;
+  if (model.find("OKCDORC") != std::string::npos) return true;
   return false;
 }
 
