@@ -9,6 +9,7 @@
 #include "DorcFixture.h"
 #include "core/FirmwareImage.h"
 #include "core/FrameMarker.h"
+#include "support/ClockPump.h"
 #include "tests/firmware/ImageBuilder.h"
 
 namespace okc::test {
@@ -164,6 +165,60 @@ TEST_F(DorcStream, IncompleteFramesLengthenTheLineThenResetThePortOnThe52nd) {
   EXPECT_GE(sim->PipeResets(), 1);
   EXPECT_EQ(CommandCount(0xAF), 1u);
   EXPECT_GE(CommandCount(0xA9), 1u);
+}
+
+// ---- host-timed exposures, on a clock the test moves ----
+
+class DorcLongExposure : public DorcTest {
+ protected:
+  void Start(uint64_t exposureUs) {
+    Open();
+    ASSERT_TRUE(setImageFormat(kW, kH, 1, IMGTYPE_RAW8));
+    okc::platform::UseClock(clock_);
+    pump_.Start();
+    Cam().SetExp(exposureUs, false);
+    ASSERT_TRUE(Cam().longExposure);
+    sim->ClearRequests();
+    ASSERT_TRUE(Cam().StartCapture());
+    ASSERT_TRUE(sim->WaitFor([&] { return CommandCount(0xAE) == 1; }));
+  }
+  void TearDown() override {
+    Cam().StopCapture();
+    pump_.Stop();
+    clock_->RunFree();
+    DorcTest::TearDown();
+  }
+  // Clock time from the exposure's start (0xAE) to its end (the next 0xAF).
+  uint64_t TimedMs() const {
+    const uint64_t begin = sim->VendorRequests(0xAE).front().timeMs;
+    for (const auto& r : sim->VendorRequests(0xAF))
+      if (r.timeMs >= begin) return r.timeMs - begin;
+    return 0;
+  }
+
+  std::shared_ptr<okc::platform::ManualClock> clock_ = std::make_shared<okc::platform::ManualClock>();
+  okc::test::ClockPump pump_{clock_, 50, 3};
+};
+
+TEST_F(DorcLongExposure, TheHostTimesTheExposureLessTheSensorsOwnRowsThenAShortOneEndsIt) {
+  // 15 s at 24 MHz is 87 912 rows of 4095 clocks: beyond the shutter.
+  Start(15000000);
+  EXPECT_EQ(LastWrite(0x3012), 0x2FFF);
+  std::vector<uint8_t> f(kW * kH);
+  ASSERT_TRUE(Cam().GetImage(f.data(), kW * kH, 0xFFFFFFFF));
+  // 30 steps of 500 ms less the 0x2FFF rows' own 2096 ms (4 steps).
+  EXPECT_GE(TimedMs(), 13000u);
+  EXPECT_LT(TimedMs(), 13500u);
+  // A short exposure ends host timing; the companion brings back 48 MHz and the frame-rate line.
+  Cam().SetExp(20000, false);
+  ASSERT_TRUE(sim->WaitFor([&] {
+    std::lock_guard lock(Cam().SensorLock());
+    return !Cam().longExposure && Cam().cmosClk == 48;
+  }));
+  ASSERT_TRUE(sim->WaitFor([&] { return LastWrite(0x3012) == (48 * 20000 - 29) / 338; }));
+  EXPECT_EQ(Cam().lineLength, 338);
+  EXPECT_EQ(sim->SensorClockMhz(), 48u);
+  EXPECT_TRUE(Cam().GetImage(f.data(), kW * kH, 0xFFFFFFFF));
 }
 
 TEST(DorcFrameCheck, AMarkerFromTheEleventhWordOnSpoilsTheFrame) {
