@@ -251,7 +251,7 @@ bool FrameDelivery::TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t 
     if (!WaitForFrame(queue, timeoutMs, engine_)) return false;
     FrameMetadata metadata;
     if (!queue.Pop(frame, frameBytes, &metadata)) continue;
-    if (variant_.checkMarker && !StartsWithFrameMarker(frame)) continue;  // never delivered
+    if (Unfit(frame, frameBytes)) continue;  // never delivered
     if (f.exposureUs < variant_.lookAheadBelowUs) {
       if (!WaitForFrame(queue, LookAheadTimeoutMs(timeoutMs), engine_)) continue;
       uint8_t head[4] = {};
@@ -297,6 +297,11 @@ void FrameDelivery::ApplyDark(const FrameFormat& f, uint8_t* frame, size_t frame
   }
   if (!collectingDark && ShouldSubtractDark(f.useDark, f.autoExp, f.exposureUs))
     SubtractDark(raw, {cam.darkWorking.get(), n}, cam.darkMean);
+}
+
+bool FrameDelivery::Unfit(const uint8_t* frame, size_t frameBytes) const {
+  if (variant_.checkMarker && !StartsWithFrameMarker(frame)) return true;
+  return variant_.rejectRecurringMarker && FrameMarkerRecurs(frame, frameBytes);
 }
 
 bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
@@ -371,7 +376,7 @@ bool FrameDelivery::DeliverFused(const FrameFormat& f, const FusedPlan& plan, un
     if (!WaitForFrame(queue, timeoutMs, engine_)) return false;
     LentFrame lent(queue);
     if (!lent.Frame()) continue;
-    if (variant_.checkMarker && !StartsWithFrameMarker(lent.Frame())) continue;  // never delivered
+    if (Unfit(lent.Frame(), frameBytes)) continue;  // never delivered
     queue.SetDelivered(lent.Metadata());
     RunFused(f, plan, lent.Frame(), frameBytes, buffer, outputBytes);
     return true;

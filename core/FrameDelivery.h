@@ -71,6 +71,9 @@ struct DeliveryVariant {
   // IMAGE_16BIT keeps the whole two-byte word (high byte first, unshifted);
   // the other types unpack by `wideSamples`.
   bool fullWordFor16Bit = false;
+  // A frame in which the marker occurs again (any 32-bit word from the 11th
+  // on) is discarded: it holds the start of the next frame.
+  bool rejectRecurringMarker = false;
 };
 
 // What one delivery works with, read once under the sensor lock so that a
@@ -131,6 +134,8 @@ class FrameDelivery {
  private:
   // Reads the format, the tone tables and makes the buffers it needs, under the sensor lock.
   FrameFormat Snapshot();
+  // A queued frame that must never be delivered: unmarked, or holding the start of the next frame.
+  bool Unfit(const uint8_t* frame, size_t frameBytes) const;
   // Waits for a frame that passes the marker and look-ahead checks and takes
   // it into the working frame. False when none came in time.
   bool TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t timeoutMs);

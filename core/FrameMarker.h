@@ -20,6 +20,13 @@ inline bool HoldsWord(const uint8_t* bytes, uint32_t word) {
 
 inline bool StartsWithFrameMarker(const uint8_t* frame) { return HoldsWord(frame, kFrameMarker); }
 
+// Whether the marker occurs again at a 32-bit word from index 10 to the frame's end.
+inline bool FrameMarkerRecurs(const uint8_t* frame, size_t bytes) {
+  for (size_t word = 10; word < bytes / 4; ++word)
+    if (HoldsWord(frame + word * 4, kFrameMarker)) return true;
+  return false;
+}
+
 inline bool EndsWithFrameTrailer(const uint8_t* frame, size_t bytes) {
   return bytes >= 4 && HoldsWord(frame + bytes - 4, kFrameTrailer);
 }

@@ -13,7 +13,8 @@ const SensorDescription* SensorOf(Model model) {
     case Model::SELC: return &SelColourSensor();
     case Model::SELM: return &SelMonoSensor();
     case Model::RENM: return &RenmSensor();
-    default: return nullptr;  // RENM and DORC: not simulated yet
+    case Model::DORC: return &DorcSensor();
+    default: return nullptr;
   }
 }
 

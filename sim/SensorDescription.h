@@ -85,6 +85,10 @@ class SensorHooks {
   virtual void OnRegisterWrite(uint16_t /*address*/, uint16_t /*value*/, RegisterFile& /*registers*/) {}
   // Whether this write restarts the frame in progress (a sensor restart).
   virtual bool RestartsFrame(uint16_t /*address*/, uint16_t /*value*/) const { return false; }
+  // A register read; returns what the sensor answers (a processor may change state on being polled).
+  virtual uint16_t OnRegisterRead(uint16_t address, RegisterFile& registers) { return registers[address]; }
+  // Sensors with a processor of their own: how it misbehaves from now on.
+  virtual void SetProcessorFault(SensorProcessorFault /*fault*/) {}
   // The pixel clock from the clock the controller supplies; 0: none (no lock).
   virtual double PixelClockMhz(uint32_t inputClockMhz, const RegisterFile& /*registers*/) const {
     return inputClockMhz;
@@ -118,5 +122,6 @@ const SensorDescription& PimcSensor();
 const SensorDescription& SelColourSensor();
 const SensorDescription& SelMonoSensor();
 const SensorDescription& RenmSensor();  // SensorRenm.cpp
+const SensorDescription& DorcSensor();
 
 }  // namespace okc::sim

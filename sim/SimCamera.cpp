@@ -282,6 +282,11 @@ void SimCameraImpl::UnplugAtRequest(uint8_t code, int nth) {
   unplugCountdown_ = nth;
 }
 
+void SimCameraImpl::SetSensorProcessorFault(SensorProcessorFault fault) {
+  std::lock_guard lock(mutex_);
+  sensor_.SetProcessorFault(fault);
+}
+
 void SimCameraImpl::SetEraseBusyPolls(int polls) {
   std::lock_guard lock(mutex_);
   eraseBusyPolls_ = polls;

@@ -64,6 +64,7 @@ class SimCameraImpl final : public SimCamera,
   void CorruptNextWrites(uint8_t code, int count) override;
   void UnplugAtRequest(uint8_t code, int nth) override;
   void SetEraseBusyPolls(int polls) override;
+  void SetSensorProcessorFault(SensorProcessorFault fault) override;
   std::vector<LoggedRequest> Requests() const override;
   std::vector<LoggedRequest> VendorRequests(std::optional<uint8_t> code = std::nullopt) const override;
   void ClearRequests() override;

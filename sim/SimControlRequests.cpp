@@ -100,7 +100,7 @@ SimCameraImpl::Reply SimCameraImpl::VendorRequest(const usb::RequestRecord& r, u
       return length;
     case kReadRegister: {
       if (!in) return kStall;
-      const uint16_t v = registers_[r.value];
+      const uint16_t v = sensor_.OnRegisterRead(r.value, registers_);
       return Answer(data, length, {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
     }
     case kWriteRegisterByte:

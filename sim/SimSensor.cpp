@@ -29,6 +29,14 @@ bool SimSensor::OnRegisterWrite(uint16_t address, uint16_t value, RegisterFile& 
   return hooks_->RestartsFrame(address, value);
 }
 
+uint16_t SimSensor::OnRegisterRead(uint16_t address, RegisterFile& registers) {
+  return hooks_ ? hooks_->OnRegisterRead(address, registers) : registers[address];
+}
+
+void SimSensor::SetProcessorFault(SensorProcessorFault fault) {
+  if (hooks_) hooks_->SetProcessorFault(fault);
+}
+
 SimSensorState SimSensor::State(const RegisterFile& registers, uint32_t inputClockMhz, bool sixteenBit) const {
   SimSensorState s;
   if (!description_ || !hooks_ || registers.size() < 0x10000) return s;

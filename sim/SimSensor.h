@@ -32,6 +32,9 @@ class SimSensor {
   // A register write that reached the sensor (the register file is updated by
   // the caller). True when it restarts the frame in progress.
   bool OnRegisterWrite(uint16_t address, uint16_t value, RegisterFile& registers);
+  // A register read: what the sensor answers.
+  uint16_t OnRegisterRead(uint16_t address, RegisterFile& registers);
+  void SetProcessorFault(SensorProcessorFault fault);
 
   // The sensor's state from the register file, the clock the controller supplies
   // and the controller's sample width.

@@ -118,6 +118,14 @@ struct SceneLight {
   double blue = 1.0;
 };
 
+// Faults of a sensor's own processor (the DORC's), which runs host commands.
+enum class SensorProcessorFault {
+  None,
+  StaysBusy,     // a command never finishes: the command register keeps its busy bit
+  BusyAnswers,   // every state query answers "busy"
+  WrongState,    // a state change ends in another state than the one requested
+};
+
 // A pixel of the image sensor, in sensor coordinates (column, row).
 struct SensorPixel {
   int x = 0;
@@ -275,6 +283,8 @@ class SimCamera {
   virtual void CorruptNextWrites(uint8_t code, int count) = 0;
   // The device vanishes (Unplug) when the nth further request with this code arrives; that request fails.
   virtual void UnplugAtRequest(uint8_t code, int nth) = 0;
+  // The sensor's processor misbehaves from now on (models whose sensor has none: nothing happens).
+  virtual void SetSensorProcessorFault(SensorProcessorFault fault) = 0;
   // A flash erase stays busy for this many status polls (2 at attach); negative: it never ends.
   virtual void SetEraseBusyPolls(int polls) = 0;
   // Another program claims (true) or releases (false) the device, as a claimed

@@ -1,7 +1,7 @@
 // GetImage through the one-pass delivery against GetImage through the stages,
 // on the same queued frame: colour, mono and USB 3 cameras, every format,
 // bins, mirrors, tone, balance, the look-ahead, dark subtraction with its hot
-// pixels, and the frame queue's loan of a slot.
+// pixels, frames with a second marker, and the frame queue's loan of a slot.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +14,7 @@
 #include "imaging/ColourTables.h"
 #include "core/ModelInfo.h"
 #include "models/PimcCapture.h"
+#include "okccamera/CCameraDORC.h"
 #include "okccamera/CCameraPIMC.h"
 #include "okccamera/CCameraRENM.h"
 #include "okccamera/CCameraSELC.h"
@@ -162,10 +163,10 @@ TEST_F(DeliveryPaths, Usb3CameraWithItsTrailerGivesTheSameBytesEitherWay) {
   }
 }
 
-// The VGA and WVGA family and the 1.3-megapixel mono camera unpack their 16-bit
-// samples and repair their headers their own way: the one pass must take what it
-// has kernels for and leave the rest to the stages, with the same bytes.
-TEST_F(DeliveryPaths, PimcFamilyAndRenmGiveTheSameBytesEitherWay) {
+// The VGA and WVGA family, the 1.3-megapixel mono camera and the processor camera
+// unpack their 16-bit samples and repair their headers their own way: the one pass
+// must take what it has kernels for and leave the rest to the stages, with the same bytes.
+TEST_F(DeliveryPaths, OtherFamiliesGiveTheSameBytesEitherWay) {
   using okc::core::ModelId;
   struct Camera {
     std::unique_ptr<CCameraBase> (*make)();
@@ -176,13 +177,16 @@ TEST_F(DeliveryPaths, PimcFamilyAndRenmGiveTheSameBytesEitherWay) {
       {[]() -> std::unique_ptr<CCameraBase> { return std::make_unique<CCameraSELC>(); }, ModelId::SELC},
       {[]() -> std::unique_ptr<CCameraBase> { return std::make_unique<CCameraSELM>(); }, ModelId::SELM},
       {[]() -> std::unique_ptr<CCameraBase> { return std::make_unique<CCameraRENM>(); }, ModelId::RENM},
+      {[]() -> std::unique_ptr<CCameraBase> { return std::make_unique<CCameraDORC>(); }, ModelId::DORC},
   };
   uint32_t seed = 300;
   for (const Camera& c : cameras) {
     Use(c.make());
     cam->exposure = 1000000;  // above every look-ahead threshold
+    // Only what sizes the image matters here: the camera delivers by its own variant.
     const okc::core::DeliveryVariant variant =
-        okc::models::PimcDeliveryVariant(c.model == ModelId::RENM ? ModelId::SELM : c.model);
+        c.model == ModelId::DORC ? okc::core::DeliveryVariant{}
+                                 : okc::models::PimcDeliveryVariant(c.model == ModelId::RENM ? ModelId::SELM : c.model);
     for (const Format& f : Formats(!variant.mono)) {
       ExpectPathsAgree(f, seed++, variant);
       if (HasFatalFailure()) return;
@@ -230,6 +234,26 @@ TEST_F(DeliveryPaths, UnmarkedFramesInTheQueueAreSkippedOnBothPaths) {
     byPath[fused] = out;
   }
   EXPECT_EQ(byPath[0], byPath[1]);
+}
+
+// A frame that caught the start of the next one (the marker again inside it) is
+// never delivered, whichever path reads it.
+TEST_F(DeliveryPaths, FramesHoldingASecondMarkerAreSkippedOnBothPaths) {
+  Use(std::make_unique<CCameraDORC>());
+  Apply({32, 32, 1, IMAGE_8BIT, true, false, false, 50});
+  std::vector<uint8_t> torn = RandomFrame(5);
+  std::memcpy(torn.data() + 40 * 4, "\x11\xAA\x00\xBB", 4);
+  const std::vector<uint8_t> whole = RandomFrame(6);
+  const std::vector<uint8_t> alone = Deliver(whole, false, 32 * 32);
+  for (bool fused : {false, true}) {
+    okc::core::EnableFusedDelivery(fused);
+    ASSERT_TRUE(cam->frameQueue->Push(torn.data(), torn.size()));
+    ASSERT_TRUE(cam->frameQueue->Push(whole.data(), whole.size()));
+    std::vector<uint8_t> out(32 * 32);
+    ASSERT_TRUE(cam->GetImage(out.data(), static_cast<int>(out.size()), 0));
+    EXPECT_EQ(cam->frameQueue->Count(), 0);
+    EXPECT_EQ(out, alone) << (fused ? "one pass" : "stages") << ": not the whole frame";
+  }
 }
 
 TEST_F(DeliveryPaths, DarkSubtractionAndItsHotPixelsGiveTheSameBytesEitherWay) {

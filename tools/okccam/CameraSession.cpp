@@ -5,12 +5,6 @@
 
 namespace okccam {
 
-bool ModelStreams(const std::string& model) {
-  for (const char* family : {"OKCTAV", "OKCPIMC", "OKCSEL", "OKCRENM"})
-    if (model.find(family) != std::string::npos) return true;
-  return false;
-}
-
 bool OpenSelectedCamera(const Options& options, std::string* error, bool* initialised) {
   if (!SelectCameras(options, error)) return false;
   const int count = getNumberOfConnectedCameras();
@@ -32,8 +26,7 @@ bool OpenSelectedCamera(const Options& options, std::string* error, bool* initia
     return true;
   }
   if (!ok) {
-    *error = ModelStreams(model) ? "cannot initialise " + name
-                                 : name + " cannot capture yet: this version of the library does not stream from it";
+    *error = "cannot initialise " + name;
     closeCamera();
     return false;
   }

@@ -14,7 +14,4 @@ namespace okccam {
 // stays open (its fixed properties can be read) and *initialised says so.
 bool OpenSelectedCamera(const Options& options, std::string* error, bool* initialised = nullptr);
 
-// Whether this library streams from the model yet (the TAV and PIMC families do).
-bool ModelStreams(const std::string& model);
-
 }  // namespace okccam

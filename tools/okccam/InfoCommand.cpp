@@ -31,9 +31,7 @@ int RunInfo(int argc, char** argv) {
   options.GetInt("camera", 0, 1 << 20, &index, &error);
   PrintFixedProperties(index);
   if (!initialised) {
-    const std::string model = getCameraModel(static_cast<int>(index));
-    std::printf("capture      %s\n", ModelStreams(model) ? "the camera could not be initialised"
-                                                         : "not yet: this version of the library does not stream from this model");
+    std::printf("capture      the camera could not be initialised\n");
     closeCamera();
     return 0;
   }
