@@ -162,6 +162,32 @@ bool CCameraBase::OpenDeviceByOrdinal(int ordinal, bool checkManufacturer) {
 
 // ---- slots with a behaviour shared by every model ----
 
+bool CCameraBase::StoreCentredWindow(int newWidth, int newHeight, int newBin, IMAGE_TYPE type, int64_t pixelBlock) {
+  if (newBin != 1 && newBin != 2) return false;
+  if (newWidth <= 0 || newHeight <= 0 || type < IMAGE_8BIT || type > IMAGE_16BIT) return false;
+  const int64_t columns = static_cast<int64_t>(newWidth) * newBin;
+  const int64_t rows = static_cast<int64_t>(newHeight) * newBin;
+  if (columns > maxWidth || rows > maxHeight || (columns * rows) % pixelBlock != 0) return false;
+  bin = newBin;
+  width = newWidth;
+  height = newHeight;
+  imageType = type;
+  startX = (maxWidth - bin * width) / 2;
+  startY = (maxHeight - bin * height) / 2;
+  if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  return true;
+}
+
+bool CCameraBase::StoreWindowStart(int x, int y) {
+  if ((width == maxWidth && height == maxHeight) || bin < 1) return false;
+  x = std::max(x, 0) & ~1;
+  y = std::max(y, 0) & ~1;
+  startX = std::min(x, maxWidth - bin * width);
+  startY = std::min(y, maxHeight - bin * height);
+  if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  return true;
+}
+
 bool CCameraBase::CloseCamera() {
   if (!device) return false;
   StopCapture();

@@ -128,20 +128,8 @@ bool CCameraDORC::InitCamera() {
 
 bool CCameraDORC::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_TYPE type) {
   std::lock_guard lock(SensorLock());
-  if (!opened) return false;
-  if (newBin < 1 || newBin > 2 || newWidth <= 0 || newHeight <= 0 || type < IMAGE_8BIT || type > IMAGE_16BIT)
-    return false;
-  const int64_t columns = static_cast<int64_t>(newWidth) * newBin;
-  const int64_t rows = static_cast<int64_t>(newHeight) * newBin;
   // The controller moves a frame in whole 1024-pixel blocks.
-  if (columns > maxWidth || rows > maxHeight || (columns * rows) % 1024 != 0) return false;
-  bin = newBin;
-  width = newWidth;
-  height = newHeight;
-  imageType = type;
-  startX = (maxWidth - bin * width) / 2;
-  startY = (maxHeight - bin * height) / 2;
-  if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  if (!opened || !StoreCentredWindow(newWidth, newHeight, newBin, type, 1024)) return false;
   SetOutput16Bits(type == IMAGE_16BIT || type == IMAGE_16BIT_ALT);
   if (!longExposure) return Cam_SetResolution();
   // The host times an exposure: end it, change the window, go on timing.
@@ -170,15 +158,7 @@ bool CCameraDORC::Cam_SetResolution() {
 
 bool CCameraDORC::SetStartPos(int x, int y) {
   std::lock_guard lock(SensorLock());
-  // The full sensor has no room to move; without a window set there is nothing to place.
-  if ((width == maxWidth && height == maxHeight) || bin < 1) return false;
-  x = std::max(x, 0) & ~1;
-  y = std::max(y, 0) & ~1;
-  y = std::min(y, maxHeight - bin * height);
-  x = std::min(x, maxWidth - bin * width);
-  startX = x;
-  startY = y;
-  if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  if (!StoreWindowStart(x, y)) return false;
   if (capturing) SendCMD(kStreamOff);
   WriteCameraRegister(kRegRowStart, static_cast<unsigned short>(startY));
   WriteCameraRegister(kRegColumnStart, static_cast<unsigned short>(startX));

@@ -134,17 +134,7 @@ bool CCameraRENM::InitCamera() {
 
 bool CCameraRENM::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_TYPE type) {
   std::lock_guard lock(SensorLock());
-  if (newBin != 1 && newBin != 2) return false;
-  if (newWidth <= 0 || newHeight <= 0 || type < IMAGE_8BIT || type > IMAGE_16BIT) return false;
-  if (static_cast<int64_t>(newWidth) * newBin > maxWidth || static_cast<int64_t>(newHeight) * newBin > maxHeight)
-    return false;
-  bin = newBin;
-  width = newWidth;
-  height = newHeight;
-  imageType = type;
-  startX = (maxWidth - bin * width) / 2;
-  startY = (maxHeight - bin * height) / 2;
-  if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  if (!StoreCentredWindow(newWidth, newHeight, newBin, type)) return false;
   SetOutput16Bits(type == IMAGE_16BIT || type == IMAGE_16BIT_ALT);
   if (!longExposure) Cam_SetResolution();
   else SetWindowInLongExposure();
@@ -174,16 +164,7 @@ bool CCameraRENM::Cam_SetResolution() {
 
 bool CCameraRENM::SetStartPos(int x, int y) {
   std::lock_guard lock(SensorLock());
-  // The full sensor has no room to move; without a window set there is nothing to place.
-  if (width == maxWidth && height == maxHeight) return false;
-  if (bin < 1) return false;
-  x = std::max(x, 0) & ~1;
-  y = std::max(y, 0) & ~1;
-  if (y + bin * height > maxHeight) y = maxHeight - bin * height;
-  if (x + bin * width > maxWidth) x = maxWidth - bin * width;
-  startX = x;
-  startY = y;
-  if (useDark) AdjustDarkBuff(darkFull.get(), darkWorking.get());
+  if (!StoreWindowStart(x, y)) return false;
   bool ok = WriteCameraRegister(kRegRowStart, static_cast<unsigned short>(startY + kRowStartOffset));
   ok = WriteCameraRegister(kRegColumnStart, static_cast<unsigned short>(startX + kColumnStartOffset)) && ok;
   return ok;

@@ -314,6 +314,15 @@ class OKC_API CCameraBase {
   bool OpenDeviceByOrdinal(int ordinal, bool checkManufacturer);
   // Model destructors: stop capture, close and release the device.
   void ShutDown();
+  // The shared part of a SetResolution whose window the sensor centres: takes a
+  // window of bin 1 or 2 inside the array and a known type (with `pixelBlock`,
+  // a pixel count that is a multiple of it), stores it centred and re-cuts the
+  // dark frame. False, with nothing changed, for any other window.
+  bool StoreCentredWindow(int newWidth, int newHeight, int newBin, IMAGE_TYPE type, int64_t pixelBlock = 1);
+  // The shared part of SetStartPos: negative values become 0, odd ones the even
+  // one below, the window stays inside the array; re-cuts the dark frame. False
+  // for the full array, which has no room to move, or with no window set.
+  bool StoreWindowStart(int x, int y);
 
   const okc::core::ModelInfo* modelInfo_ = nullptr;
 
