@@ -48,6 +48,17 @@ uint32_t TransferPlan::ChunkLength(size_t i) const {
   return static_cast<uint32_t>(std::min<size_t>(chunkBytes, frameBytes - start));
 }
 
+TransferPlan TransferPlan::ForWindow(int width, int height, int bin, bool sixteenBit, uint32_t chunk) {
+  TransferPlan plan;
+  const size_t columns = static_cast<size_t>(std::max(bin * width, 0));
+  const size_t rows = static_cast<size_t>(std::max(bin * height, 0));
+  plan.frameBytes = columns * rows * (sixteenBit ? 2 : 1);
+  plan.chunkBytes = chunk;
+  plan.endpointTransferSize = chunk;
+  plan.alternateBuffers = true;
+  return plan;
+}
+
 // ---- one capture run ----
 
 class CaptureEngine::Worker final : public CaptureContext {

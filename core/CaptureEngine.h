@@ -54,6 +54,11 @@ struct TransferPlan {
 
   size_t Chunks() const { return chunkBytes ? (frameBytes + chunkBytes - 1) / chunkBytes : 0; }
   uint32_t ChunkLength(size_t i) const;
+
+  // A window of (bin x width) x (bin x height) samples of one or two bytes, read
+  // in transfers of `chunk` bytes into alternating buffers, so that the next
+  // frame never lands in the one being handed off.
+  static TransferPlan ForWindow(int width, int height, int bin, bool sixteenBit, uint32_t chunk);
 };
 
 // How long the transfers of one frame are waited for.

@@ -82,14 +82,7 @@ DorcCapture::DorcCapture(CCameraDORC& camera)
 // ---- starting and stopping the stream ----
 
 core::TransferPlan DorcCapture::PlanFrame() {
-  core::TransferPlan plan;
-  const size_t columns = static_cast<size_t>(std::max(cam_.bin * cam_.width, 0));
-  const size_t rows = static_cast<size_t>(std::max(cam_.bin * cam_.height, 0));
-  plan.frameBytes = columns * rows * (cam_.output16Bits ? 2 : 1);
-  plan.chunkBytes = kChunkBytes;
-  plan.endpointTransferSize = kChunkBytes;
-  plan.alternateBuffers = true;
-  return plan;
+  return core::TransferPlan::ForWindow(cam_.width, cam_.height, cam_.bin, cam_.output16Bits, kChunkBytes);
 }
 
 void DorcCapture::PrepareStream(const core::TransferPlan&) {
