@@ -21,14 +21,14 @@ constexpr uint32_t kBusyPollMs = 50;
 constexpr uint32_t kIdlePollMs = 500;
 constexpr auto kTemperatureEvery = std::chrono::seconds(5);
 
-struct ControlSpec {
+struct CameraControl {
   Control_TYPE id;
   const char* name;
   const char* label;
   bool colourOnly;
 };
 // CCD_CONTROLS, with the element names clients look for (Gain, Offset).
-constexpr ControlSpec kControls[] = {
+constexpr CameraControl kControls[] = {
     {CTRL_GAIN, "Gain", "Gain", false},
     {CTRL_BRIGHTNESS, "Offset", "Offset", false},
     {CTRL_GAMMA, "Gamma", "Gamma", false},
@@ -275,13 +275,13 @@ bool OkcCcd::SetCaptureFormat(uint8_t index) {
 
 void OkcCcd::DefineControls() {
   controlIds_.clear();
-  std::vector<const ControlSpec*> specs;
-  for (const ControlSpec& spec : kControls)
-    if (isAvailable(spec.id) && (!spec.colourOnly || isColorCam())) specs.push_back(&spec);
-  ControlsNP.resize(specs.size());
-  for (size_t i = 0; i < specs.size(); ++i) {
+  std::vector<const CameraControl*> offered;
+  for (const CameraControl& control : kControls)
+    if (isAvailable(control.id) && (!control.colourOnly || isColorCam())) offered.push_back(&control);
+  ControlsNP.resize(offered.size());
+  for (size_t i = 0; i < offered.size(); ++i) {
     bool automatic = false;
-    const ControlSpec& s = *specs[i];
+    const CameraControl& s = *offered[i];
     ControlsNP[i].fill(s.name, s.label, "%.f", getMin(s.id), getMax(s.id), 1, ::getValue(s.id, &automatic));
     controlIds_.push_back(s.id);
   }
