@@ -31,6 +31,7 @@ class DorcStream : public DorcTest {
     DorcTest::TearDown();
   }
 
+  // One frame through the camera's own slots.
   std::vector<uint8_t> Frame(size_t bytes) {
     std::vector<uint8_t> frame(bytes);
     EXPECT_TRUE(Cam().StartCapture());
@@ -38,15 +39,6 @@ class DorcStream : public DorcTest {
     EXPECT_TRUE(Cam().GetImage(frame.data(), static_cast<int>(bytes), 5000));
     Cam().StopCapture();
     return frame;
-  }
-  // The scene's 12-bit samples of the window read now.
-  std::vector<int> Expected() const {
-    const okc::sim::SimSensorState s = sim->Sensor();
-    std::vector<int> samples(static_cast<size_t>(s.width) * s.height);
-    for (int y = 0; y < s.height; ++y)
-      for (int x = 0; x < s.width; ++x)
-        samples[static_cast<size_t>(y) * s.width + x] = sim->ExpectedSceneValue(s.x + x, s.y + y);
-    return samples;
   }
   static double Mean(const std::vector<uint8_t>& v) { return std::accumulate(v.begin(), v.end(), 0.0) / v.size(); }
 };

@@ -30,35 +30,11 @@ class PimcStream : public PimcTest, public ::testing::WithParamInterface<PimcMod
     PimcTest::TearDown();
   }
 
-  // One frame of `bytes` bytes in the format set; the call must refuse one byte less.
-  std::vector<uint8_t> Frame(size_t bytes) {
-    std::vector<uint8_t> frame(bytes);
-    startCapture();
-    EXPECT_FALSE(getImageData(frame.data(), static_cast<int>(bytes) - 1, 2000));
-    EXPECT_TRUE(getImageData(frame.data(), static_cast<int>(bytes), 5000));
-    stopCapture();
-    return frame;
-  }
-
-  // The scene's samples of the window read now (10-bit, readout order: flips are off).
-  std::vector<int> Expected() const {
-    const okc::sim::SimSensorState s = sim->Sensor();
-    std::vector<int> samples(static_cast<size_t>(s.width) * s.height);
-    for (int y = 0; y < s.height; ++y)
-      for (int x = 0; x < s.width; ++x)
-        samples[static_cast<size_t>(y) * s.width + x] = sim->ExpectedSceneValue(s.x + x, s.y + y);
-    return samples;
-  }
   // Sum of the 2 x 2 block of expected samples under output pixel i of a bin-2 image.
   static int Block(const std::vector<int>& e, size_t i, int shift) {
     const size_t x = i % kW, y = i / kW, w = 2 * kW;
     return (e[2 * y * w + 2 * x] >> shift) + (e[2 * y * w + 2 * x + 1] >> shift) +
            (e[(2 * y + 1) * w + 2 * x] >> shift) + (e[(2 * y + 1) * w + 2 * x + 1] >> shift);
-  }
-  static uint16_t Sample16(const std::vector<uint8_t>& f, size_t i) {
-    uint16_t v;
-    std::memcpy(&v, &f[2 * i], 2);
-    return v;
   }
 };
 INSTANTIATE_TEST_SUITE_P(Family, PimcStream, ::testing::Values(kPimc, kSelc, kSelm),

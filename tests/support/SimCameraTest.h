@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -69,6 +70,32 @@ class SimCameraTest : public SimEnvironment {
     return n;
   }
   size_t CommandCount(uint8_t code) const { return sim->VendorRequests(code).size(); }
+
+  // One frame of `bytes` bytes in the format set, through the exported
+  // functions; the call must refuse a buffer one byte short.
+  std::vector<uint8_t> Frame(size_t bytes) {
+    std::vector<uint8_t> frame(bytes);
+    startCapture();
+    EXPECT_FALSE(getImageData(frame.data(), static_cast<int>(bytes) - 1, 2000));
+    EXPECT_TRUE(getImageData(frame.data(), static_cast<int>(bytes), 5000));
+    stopCapture();
+    return frame;
+  }
+  // The scene's samples (at the sensor's resolution) of the window read now, in readout order.
+  std::vector<int> Expected() const {
+    const okc::sim::SimSensorState s = sim->Sensor();
+    std::vector<int> samples(static_cast<size_t>(s.width) * s.height);
+    for (int y = 0; y < s.height; ++y)
+      for (int x = 0; x < s.width; ++x)
+        samples[static_cast<size_t>(y) * s.width + x] = sim->ExpectedSceneValue(s.x + x, s.y + y);
+    return samples;
+  }
+  // The i-th native 16-bit sample of a delivered frame.
+  static uint16_t Sample16(const std::vector<uint8_t>& frame, size_t i) {
+    uint16_t v;
+    std::memcpy(&v, &frame[2 * i], 2);
+    return v;
+  }
 
   template <typename Done>
   bool WaitUntil(Done done, int limitMs = 60000) {
