@@ -25,10 +25,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using okc::test::FitsFile;
 using okc::test::RunOkccam;
 using okc::test::ToolRun;
-
-using okc::test::FitsFile;
 
 class OkccamFiles : public okc::test::ToolTest {
  protected:
@@ -170,16 +169,13 @@ TEST_F(OkccamFiles, MalformedOrMisplacedRegionsAreRefused) {
 }
 
 // Little-endian fields of a SER file.
-int32_t Le32(const std::string& data, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(data[at + i]);
-  return static_cast<int32_t>(v);
-}
-int64_t Le64(const std::string& data, size_t at) {
+int64_t Le(const std::string& data, size_t at, int bytes) {
   uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(data[at + i]);
-  return static_cast<int64_t>(v);
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(data[at + i]);
+  return bytes == 4 ? static_cast<int32_t>(v) : static_cast<int64_t>(v);
 }
+int64_t Le32(const std::string& data, size_t at) { return Le(data, at, 4); }
+int64_t Le64(const std::string& data, size_t at) { return Le(data, at, 8); }
 
 TEST_F(OkccamFiles, SerVideoReadsBackWithHeaderFramesAndTimestamps) {
   struct Case {
