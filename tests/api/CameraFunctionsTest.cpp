@@ -66,7 +66,7 @@ TEST_F(CameraFunctions, NeutralResultsWithoutACamera) {
   DisableDarkSubtract();
 }
 
-TEST_F(CameraFunctions, PropertiesOfAnOpenCamera) {
+TEST_F(CameraFunctions, PropertiesAndControlRangesOfAnOpenCamera) {
   Open(Model::SELC);
   EXPECT_TRUE(isColorCam());
   EXPECT_EQ(getPixelSize(), 6.0);
@@ -79,10 +79,7 @@ TEST_F(CameraFunctions, PropertiesOfAnOpenCamera) {
   EXPECT_FALSE(isBinSupported(3));
   EXPECT_FALSE(isAvailable(CTRL_BRIGHTNESS));
   EXPECT_FALSE(isImgTypeSupported(IMGTYPE_RAW16));
-}
-
-TEST_F(CameraFunctions, ControlRangesAnswerWhateverTheModelOffers) {
-  Open(Model::SELC);
+  // Control ranges answer whatever the model offers.
   EXPECT_EQ(getMax(CTRL_BRIGHTNESS), 16);
   EXPECT_EQ(getMin(CTRL_EXPOSURE), 64);
   EXPECT_EQ(getMax(CTRL_EXPOSURE), 1000000000);
@@ -120,16 +117,6 @@ TEST_F(CameraFunctions, ExposureValueIsTheLowWordAndCarriesTheFlag) {
   EXPECT_TRUE(automatic);
 }
 
-TEST_F(CameraFunctions, AutoParametersRoundTrip) {
-  Open(Model::SELM);
-  setAutoPara(80, 2000, 150);
-  int g = 0, e = 0, b = 0;
-  getAutoPara(&g, &e, &b);
-  EXPECT_EQ(g, 80);
-  EXPECT_EQ(e, 2000);
-  EXPECT_EQ(b, 150);
-}
-
 TEST_F(CameraFunctions, ImageFormatSetsRawOutputFirst) {
   CCameraBase* cam = Open(Model::SELM);
   cam->rawOutput = false;
@@ -142,17 +129,18 @@ TEST_F(CameraFunctions, ImageFormatSetsRawOutputFirst) {
 
 TEST_F(CameraFunctions, ImageTypeFromTheInternalFormat) {
   CCameraBase* cam = Open(Model::SELM);
-  cam->imageType = IMAGE_8BIT;
-  cam->rawOutput = true;
-  EXPECT_EQ(getImgType(), IMGTYPE_RAW8);
-  cam->rawOutput = false;
-  EXPECT_EQ(getImgType(), IMGTYPE_Y8);
-  cam->imageType = IMAGE_RGB24;
-  EXPECT_EQ(getImgType(), IMGTYPE_RGB24);
-  cam->imageType = IMAGE_16BIT;
-  EXPECT_EQ(getImgType(), IMGTYPE_RAW16);
-  cam->imageType = IMAGE_YUV422;
-  EXPECT_EQ(getImgType(), IMGTYPE_Y8);
+  const struct {
+    IMAGE_TYPE internal;
+    bool raw;
+    IMG_TYPE exported;
+  } cases[] = {{IMAGE_8BIT, true, IMGTYPE_RAW8},    {IMAGE_8BIT, false, IMGTYPE_Y8},
+               {IMAGE_RGB24, false, IMGTYPE_RGB24}, {IMAGE_16BIT, false, IMGTYPE_RAW16},
+               {IMAGE_YUV422, false, IMGTYPE_Y8}};
+  for (const auto& c : cases) {
+    cam->imageType = c.internal;
+    cam->rawOutput = c.raw;
+    EXPECT_EQ(getImgType(), c.exported) << c.internal << (c.raw ? " raw" : "");
+  }
 }
 
 TEST_F(CameraFunctions, ExtrasReachTheCamera) {
@@ -172,25 +160,6 @@ TEST_F(CameraFunctions, ExtrasReachTheCamera) {
   char missing[] = "/nonexistent/dark.bmp";
   EXPECT_TRUE(EnableDarkSubtract(missing));
   EXPECT_FALSE(cam->useDark);
-}
-
-TEST_F(CameraFunctions, GuidePulsesReachThePort) {
-  auto sim = bus->Attach(Model::SELM);
-  ASSERT_TRUE(openCamera(0));
-  sim->ClearRequests();
-  pulseGuide(GUIDE_EAST, 20);
-  pulseGuide(static_cast<GuideD>(4), 20);  // not a direction: nothing at all
-  auto on = sim->VendorRequests(0xB0);
-  auto off = sim->VendorRequests(0xB1);
-  ASSERT_EQ(on.size(), 1u);
-  ASSERT_EQ(off.size(), 1u);
-  EXPECT_EQ(on[0].value, 2);
-  EXPECT_EQ(off[0].value, 2);
-  EXPECT_GE(off[0].timeMs - on[0].timeMs, 20u);
-  auto pulses = sim->GuidePulses();
-  ASSERT_EQ(pulses.size(), 1u);
-  EXPECT_EQ(pulses[0].direction, 2);
-  EXPECT_GT(pulses[0].offMs, 0u);
 }
 
 }  // namespace

@@ -90,14 +90,21 @@ std::vector<uint8_t> BayerFrame(int w, int h, uint8_t red, uint8_t green, uint8_
   return raw;
 }
 
-TEST(WhiteBalanceStep, ConvergesThroughTheSoftwareBalanceTables) {
-  const RawFrameGeometry g{32, 16, 1, false};
-  const std::vector<uint8_t> raw = BayerFrame(32, 16, 100, 120, 100);
+// The demosaic-then-measure step on 32 x 16 Bayer frames, through software balance tables.
+class WhiteBalanceOnBayer : public ::testing::Test {
+ protected:
+  void SetUp() override { okc::imaging::BuildColourTables(tables); }
+  WhiteBalanceDecision Step(const std::vector<uint8_t>& raw, int pattern, const WhiteBalanceInput& in,
+                            const RawFrameGeometry& g = {32, 16, 1, false}, size_t bytes = 0) {
+    return okc::imaging::AutoWhiBal(raw.data(), bytes ? bytes : raw.size(), g, pattern, in, scratch, tables);
+  }
   okc::imaging::ColourTables tables;
-  okc::imaging::BuildColourTables(tables);
   std::vector<uint8_t> scratch;
+};
 
-  WhiteBalanceDecision d = okc::imaging::AutoWhiBal(raw.data(), raw.size(), g, 2, Input(50, 50), scratch, tables);
+TEST_F(WhiteBalanceOnBayer, ConvergesThroughTheSoftwareBalanceTables) {
+  const std::vector<uint8_t> raw = BayerFrame(32, 16, 100, 120, 100);
+  WhiteBalanceDecision d = Step(raw, 2, Input(50, 50));
   ASSERT_TRUE(d.measured);
   EXPECT_EQ(d.means.red, 101u);
   EXPECT_EQ(d.means.green, 121u);
@@ -106,38 +113,26 @@ TEST(WhiteBalanceStep, ConvergesThroughTheSoftwareBalanceTables) {
 
   // The model rebuilds the tables; the next frame is measured through them and is grey.
   okc::imaging::BuildBalanceTables(tables, d.red, d.blue);
-  d = okc::imaging::AutoWhiBal(raw.data(), raw.size(), g, 2, Input(d.red, d.blue), scratch, tables);
+  d = Step(raw, 2, Input(d.red, d.blue));
   EXPECT_LE(std::abs(static_cast<int>(d.means.green) - static_cast<int>(d.means.red)), 4);
   EXPECT_FALSE(d.changed);
 }
 
-TEST(WhiteBalanceStep, ReadsTheBayerLayoutItIsGiven) {
-  const RawFrameGeometry g{32, 16, 1, false};
+TEST_F(WhiteBalanceOnBayer, ReadsTheBayerLayoutItIsGiven) {
   const std::vector<uint8_t> raw = BayerFrame(32, 16, 200, 100, 50);
-  okc::imaging::ColourTables tables;
-  okc::imaging::BuildColourTables(tables);
-  std::vector<uint8_t> scratch;
-  const WhiteBalanceDecision right =
-      okc::imaging::AutoWhiBal(raw.data(), raw.size(), g, 2, Input(50, 50), scratch, tables);
+  const WhiteBalanceDecision right = Step(raw, 2, Input(50, 50));
   EXPECT_EQ(right.red, 50 * 101 / 201);
   EXPECT_EQ(right.blue, 50 * 101 / 51);
   // Read as G B / R G the same samples swap red and blue.
-  const WhiteBalanceDecision swapped =
-      okc::imaging::AutoWhiBal(raw.data(), raw.size(), g, 3, Input(50, 50), scratch, tables);
+  const WhiteBalanceDecision swapped = Step(raw, 3, Input(50, 50));
   EXPECT_EQ(swapped.red, right.blue);
   EXPECT_EQ(swapped.blue, right.red);
 }
 
-TEST(WhiteBalanceStep, LeavesSixteenBitAndShortFramesAlone) {
-  okc::imaging::ColourTables tables;
-  okc::imaging::BuildColourTables(tables);
-  std::vector<uint8_t> scratch;
+TEST_F(WhiteBalanceOnBayer, LeavesSixteenBitAndShortFramesAlone) {
   const std::vector<uint8_t> raw = BayerFrame(32, 16, 200, 100, 50);
-  const RawFrameGeometry sixteen{16, 16, 1, true};
-  EXPECT_FALSE(okc::imaging::AutoWhiBal(raw.data(), raw.size(), sixteen, 2, Input(50, 50), scratch, tables).measured);
-  const RawFrameGeometry g{32, 16, 1, false};
-  const WhiteBalanceDecision shortFrame =
-      okc::imaging::AutoWhiBal(raw.data(), raw.size() - 1, g, 2, Input(50, 50), scratch, tables);
+  EXPECT_FALSE(Step(raw, 2, Input(50, 50), {16, 16, 1, true}).measured);
+  const WhiteBalanceDecision shortFrame = Step(raw, 2, Input(50, 50), {32, 16, 1, false}, raw.size() - 1);
   EXPECT_FALSE(shortFrame.measured);
   EXPECT_EQ(shortFrame.red, 50);
   EXPECT_FALSE(shortFrame.changed);

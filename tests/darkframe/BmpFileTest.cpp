@@ -10,8 +10,8 @@
 #include <numeric>
 #include <vector>
 
-#include "ScratchDir.h"
 #include "imaging/BmpFile.h"
+#include "support/SimEnvironment.h"
 
 using okc::imaging::BmpReadResult;
 using okc::imaging::ReadGreyBmp;
@@ -35,10 +35,12 @@ void Put(std::vector<uint8_t>& bytes, size_t at, uint32_t value, int size = 4) {
 }
 
 // A 5 x 3 dark frame: rows are padded to 8 bytes.
-class BmpFileTest : public ::testing::Test {
+class BmpFileTest : public okc::test::SimEnvironment {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(scratch_.Path().empty());
+    SimEnvironment::SetUp();
+    scratch_ = MakeTempDir();
+    good_ = scratch_ + "/dark.bmp";
     std::iota(pixels_.begin(), pixels_.end(), uint8_t{1});
     ASSERT_TRUE(WriteGreyBmp(good_.c_str(), kWidth, kHeight, pixels_.data()));
     goodBytes_ = ReadBytes(good_);
@@ -46,7 +48,7 @@ class BmpFileTest : public ::testing::Test {
 
   // Reads `bytes` as a file; unless the result is Ok the output must stay untouched.
   BmpReadResult Read(const std::vector<uint8_t>& bytes, int width = kWidth, int height = kHeight) {
-    const std::string path = scratch_ / "case.bmp";
+    const std::string path = scratch_ + "/case.bmp";
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     std::vector<uint8_t> out(kWidth * kHeight + 64, 0xEE);
@@ -59,8 +61,8 @@ class BmpFileTest : public ::testing::Test {
 
   static constexpr int kWidth = 5;
   static constexpr int kHeight = 3;
-  ScratchDir scratch_;
-  std::string good_ = scratch_ / "dark.bmp";
+  std::string scratch_;
+  std::string good_;
   std::vector<uint8_t> pixels_ = std::vector<uint8_t>(kWidth * kHeight);
   std::vector<uint8_t> goodBytes_;
 };
@@ -136,13 +138,13 @@ TEST_F(BmpFileTest, RefusesFilesThatAreNotTheExpectedDarkFrameOrLie) {
 
 TEST_F(BmpFileTest, MissingFilesAndUnwritablePlacesAreReported) {
   std::vector<uint8_t> out(kWidth * kHeight);
-  EXPECT_EQ(ReadGreyBmp((scratch_ / "missing.bmp").c_str(), kWidth, kHeight, out.data()), BmpReadResult::CannotOpen);
-  EXPECT_EQ(ReadGreyBmp(scratch_.Path().c_str(), kWidth, kHeight, out.data()), BmpReadResult::CannotOpen);
+  EXPECT_EQ(ReadGreyBmp((scratch_ + "/missing.bmp").c_str(), kWidth, kHeight, out.data()), BmpReadResult::CannotOpen);
+  EXPECT_EQ(ReadGreyBmp(scratch_.c_str(), kWidth, kHeight, out.data()), BmpReadResult::CannotOpen);
   EXPECT_EQ(ReadGreyBmp(nullptr, kWidth, kHeight, out.data()), BmpReadResult::CannotOpen);
-  EXPECT_FALSE(WriteGreyBmp((scratch_ / "no/such/folder.bmp").c_str(), kWidth, kHeight, pixels_.data()));
-  EXPECT_FALSE(WriteGreyBmp((scratch_ / "null.bmp").c_str(), kWidth, kHeight, nullptr));
-  EXPECT_FALSE(WriteGreyBmp((scratch_ / "empty.bmp").c_str(), 0, kHeight, pixels_.data()));
-  EXPECT_FALSE(std::filesystem::exists(scratch_ / "null.bmp"));
+  EXPECT_FALSE(WriteGreyBmp((scratch_ + "/no/such/folder.bmp").c_str(), kWidth, kHeight, pixels_.data()));
+  EXPECT_FALSE(WriteGreyBmp((scratch_ + "/null.bmp").c_str(), kWidth, kHeight, nullptr));
+  EXPECT_FALSE(WriteGreyBmp((scratch_ + "/empty.bmp").c_str(), 0, kHeight, pixels_.data()));
+  EXPECT_FALSE(std::filesystem::exists(scratch_ + "/null.bmp"));
   if (std::filesystem::exists("/dev/full")) {
     EXPECT_FALSE(WriteGreyBmp("/dev/full", kWidth, kHeight, pixels_.data()));
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));  // a failed write never removes a device
@@ -151,9 +153,9 @@ TEST_F(BmpFileTest, MissingFilesAndUnwritablePlacesAreReported) {
 
 // A FIFO, device or folder is refused at once, for reading and for writing, and left as it was.
 TEST_F(BmpFileTest, PathsThatAreNoRegularFilesAreRefusedAtOnce) {
-  const std::string fifo = scratch_ / "dark.fifo";
+  const std::string fifo = scratch_ + "/dark.fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const std::string folder = scratch_ / "folder.bmp";
+  const std::string folder = scratch_ + "/folder.bmp";
   std::filesystem::create_directory(folder);
   std::vector<uint8_t> out(kWidth * kHeight, 0xAA);
   for (const std::string& path : {fifo, folder, std::string("/dev/null"), std::string("/dev/zero")}) {

@@ -5,9 +5,9 @@
 #include <climits>
 #include <vector>
 
-#include "ScratchDir.h"
 #include "imaging/BmpFile.h"
 #include "imaging/DarkFrame.h"
+#include "support/SimEnvironment.h"
 
 using namespace okc::imaging;
 
@@ -114,9 +114,9 @@ TEST(DarkCapture, AveragesFourFramesTruncating) {
 }
 
 // Take a dark frame, save it, load it again and subtract it from a frame of a region.
-TEST(DarkCapture, SavedDarkFrameSubtractsAfterLoading) {
-  ScratchDir scratch;
-  ASSERT_FALSE(scratch.Path().empty());
+using DarkFiles = okc::test::SimEnvironment;
+
+TEST_F(DarkFiles, SavedDarkFrameSubtractsAfterLoading) {
   constexpr int kW = 8, kH = 4;
   std::vector<uint8_t> frame(kW * kH, 10);
   frame[1 * kW + 5] = 90;  // a warm pixel
@@ -128,7 +128,7 @@ TEST(DarkCapture, SavedDarkFrameSubtractsAfterLoading) {
   std::vector<uint8_t> bytes(kW * kH);
   ASSERT_TRUE(NarrowDarkFrame(dark, bytes));
   EXPECT_EQ(bytes[0], 255);
-  const std::string path = scratch / "dark.bmp";
+  const std::string path = MakeTempDir() + "/dark.bmp";
   ASSERT_TRUE(WriteGreyBmp(path.c_str(), kW, kH, bytes.data()));
   std::vector<uint8_t> loaded(kW * kH);
   ASSERT_EQ(ReadGreyBmp(path.c_str(), kW, kH, loaded.data()), BmpReadResult::Ok);

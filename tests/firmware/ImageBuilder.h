@@ -26,23 +26,26 @@ inline void Put32(Bytes& b, uint32_t v) {
 struct Fx3Builder {
   struct Section {
     uint32_t address;
-    Bytes data;  // a multiple of 4 bytes
+    Bytes data;          // a multiple of 4 bytes
+    uint32_t words = 0;  // the length the section claims, in 32-bit words; 0: the true one
   };
   uint8_t sizeCode = 2;
   std::vector<Section> sections;
   uint32_t entry = 0x40000100;
+  bool withEnd = true;  // false: the image stops after its sections
 
   Bytes Build() const {
     Bytes b = {'C', 'Y', static_cast<uint8_t>(sizeCode << 1), 0xB0};
     uint32_t sum = 0;
     for (const Section& s : sections) {
-      Put32(b, static_cast<uint32_t>(s.data.size() / 4));
+      Put32(b, s.words ? s.words : static_cast<uint32_t>(s.data.size() / 4));
       Put32(b, s.address);
       b.insert(b.end(), s.data.begin(), s.data.end());
       for (size_t i = 0; i + 3 < s.data.size(); i += 4)
         sum += static_cast<uint32_t>(s.data[i] | s.data[i + 1] << 8 | s.data[i + 2] << 16 |
                                      static_cast<uint32_t>(s.data[i + 3]) << 24);
     }
+    if (!withEnd) return b;
     Put32(b, 0);
     Put32(b, entry);
     Put32(b, sum);

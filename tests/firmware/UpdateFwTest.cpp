@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 #include <memory>
 
 #include "core/FirmwareImage.h"
@@ -56,35 +57,21 @@ class UpdateFw : public SimEnvironment {
   std::unique_ptr<CCameraTAVC> camera;
 };
 
-struct Step {
-  uint8_t request;
-  bool in;
-  uint16_t value;
-  size_t bytes;
-};
+// A vendor request as the log shows it: code, direction, value and data length.
+using Step = std::tuple<uint8_t, bool, uint16_t, size_t>;
 
 std::vector<Step> Steps(const std::vector<sim::LoggedRequest>& log) {
   std::vector<Step> out;
-  for (const auto& r : log) out.push_back({r.request, r.in, r.value, r.data.size()});
+  for (const auto& r : log) out.emplace_back(r.request, r.in, r.value, r.data.size());
   return out;
-}
-
-void ExpectSteps(const std::vector<Step>& got, const std::vector<Step>& want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    EXPECT_EQ(got[i].request, want[i].request) << "step " << i;
-    EXPECT_EQ(got[i].in, want[i].in) << "step " << i;
-    EXPECT_EQ(got[i].value, want[i].value) << "step " << i;
-    EXPECT_EQ(got[i].bytes, want[i].bytes) << "step " << i;
-  }
 }
 
 TEST_F(UpdateFw, ImageOf4346BytesGoesInTwoBlocksAndTheControllerRestartsWithIt) {
   OpenCurrent();
   const Bytes image = C2Builder::Of4346Bytes(kTavcProduct, 0x0700).Build();
   ASSERT_TRUE(Update(image));
-  ExpectSteps(Steps(cam->VendorRequests()),
-              {
+  EXPECT_EQ(Steps(cam->VendorRequests()),
+            (std::vector<Step>{
                   // The loader program: held processor, 2048 + 1427 bytes each read back, run.
                   {0xA0, false, 0xE600, 1},
                   {0xA0, false, 0x0000, 2048},
@@ -105,7 +92,7 @@ TEST_F(UpdateFw, ImageOf4346BytesGoesInTwoBlocksAndTheControllerRestartsWithIt) 
                   {0xA0, false, 3000, 1000},
                   {0xA0, false, 4000, 313},
                   {0xA0, false, 0xE600, 1},
-              });
+            }));
   const auto cpu = cam->VendorRequests(0xA0);
   EXPECT_EQ(cpu.front().data, Bytes{1});
   EXPECT_EQ(cpu[5].data, Bytes{0});

@@ -227,8 +227,7 @@ TEST_F(HotPixelTable, ExportedFunctionsSaveLoadClearAndCount) {
   for (const Pixel& p : hot) dark[p.Index()] = 90;
   const std::string bmp = MakeTempDir() + "/dark.bmp";
   ASSERT_TRUE(imaging::WriteGreyBmp(bmp.c_str(), kW, kH, dark.data()));
-  std::vector<char> path(bmp.begin(), bmp.end());
-  path.push_back('\0');
+  std::string path = bmp;
   ASSERT_TRUE(EnableDarkSubtract(path.data()));
   ASSERT_TRUE(okcSaveHotPixels());
   EXPECT_EQ(okcGetHotPixelMapCount(), 5);

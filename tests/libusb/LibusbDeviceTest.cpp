@@ -137,21 +137,18 @@ TEST_F(LibusbTest, OpensWithTheCamerasDescriptorsAndStrings) {
 }
 
 TEST_F(LibusbTest, VendorRequestsCarryTheirDataBothWays) {
-  auto cam = Plug(Model::TAVC);
-  UseLibusb();
-  CUsbDevice dev(nullptr, ClassOf(Model::TAVC), true);
-  ASSERT_TRUE(dev.IsOpen());
+  auto cam = PlugAndOpenDevice();
   cam->ClearRequests();
 
   // IN: a one-byte answer and a long one.
   uint8_t version = 0;
-  ASSERT_TRUE(ReadFirmwareVersion(dev, &version));
+  ASSERT_TRUE(ReadFirmwareVersion(*dev, &version));
   EXPECT_EQ(version, cam->FirmwareVersion());
   std::vector<uint8_t> pattern(2048);
   for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 3);
   cam->WriteFlash(16 * kFlashPage, pattern);
   std::vector<uint8_t> read(pattern.size());
-  ASSERT_TRUE(dev.VendorRequest(kFlashRead, FlashRequestAddress(16), static_cast<uint32_t>(read.size()), read.data(),
+  ASSERT_TRUE(dev->VendorRequest(kFlashRead, FlashRequestAddress(16), static_cast<uint32_t>(read.size()), read.data(),
                                 true));
   EXPECT_EQ(read, pattern);
 
@@ -159,7 +156,7 @@ TEST_F(LibusbTest, VendorRequestsCarryTheirDataBothWays) {
   cam->WriteFlash(64 * kFlashPage, std::vector<uint8_t>(2048, 0xFF));
   std::vector<uint8_t> written(2048);
   for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<uint8_t>(255 - i % 251);
-  ASSERT_TRUE(dev.VendorRequest(kFlashProgram, FlashRequestAddress(64), static_cast<uint32_t>(written.size()),
+  ASSERT_TRUE(dev->VendorRequest(kFlashProgram, FlashRequestAddress(64), static_cast<uint32_t>(written.size()),
                                 written.data(), false));
   EXPECT_EQ(cam->ReadFlash(64 * kFlashPage, written.size()), written);
 
@@ -178,52 +175,43 @@ TEST_F(LibusbTest, VendorRequestsCarryTheirDataBothWays) {
 }
 
 TEST_F(LibusbTest, AStalledRequestFailsAndClearHaltReachesTheEndpoint) {
-  auto cam = Plug(Model::TAVC);
-  UseLibusb();
-  CUsbDevice dev(nullptr, ClassOf(Model::TAVC), true);
-  ASSERT_TRUE(dev.IsOpen());
+  auto cam = PlugAndOpenDevice();
   cam->SetStallRequest(kFirmwareVersionRequest);
   uint8_t version = 0;
-  EXPECT_FALSE(ReadFirmwareVersion(dev, &version));
+  EXPECT_FALSE(ReadFirmwareVersion(*dev, &version));
   EXPECT_EQ(version, 0xEE) << "a stalled IN request wrote data";
-  ASSERT_NE(dev.bulkInEndpoint, nullptr);
+  ASSERT_NE(dev->bulkInEndpoint, nullptr);
   const int resetsBefore = cam->PipeResets();
-  EXPECT_TRUE(dev.bulkInEndpoint->ResetPipe());
+  EXPECT_TRUE(dev->bulkInEndpoint->ResetPipe());
   EXPECT_EQ(cam->PipeResets(), resetsBefore + 1);
   EXPECT_EQ(usbfs->Counts().clearHalts, 1);
   // The stall is over: the same request is answered again.
   cam->SetStallRequest(std::nullopt);
-  EXPECT_TRUE(ReadFirmwareVersion(dev, &version));
+  EXPECT_TRUE(ReadFirmwareVersion(*dev, &version));
   EXPECT_EQ(version, cam->FirmwareVersion());
 }
 
 TEST_F(LibusbTest, AnUnansweredRequestIsWithdrawnAndTheNextOneIsAnswered) {
-  auto cam = Plug(Model::TAVC);
-  UseLibusb();
-  CUsbDevice dev(nullptr, ClassOf(Model::TAVC), true);
-  ASSERT_TRUE(dev.IsOpen());
-  dev.controlEndpoint->timeoutMs = 500;
+  auto cam = PlugAndOpenDevice();
+  dev->controlEndpoint->timeoutMs = 500;
   cam->SetControlNoAnswer(true);
   uint8_t version = 0;
-  EXPECT_FALSE(ReadFirmwareVersion(dev, &version));
+  EXPECT_FALSE(ReadFirmwareVersion(*dev, &version));
   const UsbfsCounts counts = usbfs->Counts();
   EXPECT_GE(counts.discarded, 1) << "the request was not withdrawn from the device";
   EXPECT_EQ(counts.controlReaped, counts.controlUrbs) << "a control URB stayed in flight";
   cam->SetControlNoAnswer(false);
-  EXPECT_TRUE(ReadFirmwareVersion(dev, &version));
+  EXPECT_TRUE(ReadFirmwareVersion(*dev, &version));
   EXPECT_EQ(version, cam->FirmwareVersion());
 }
 
 TEST_F(LibusbTest, PortResetKeepsTheDeviceUsable) {
-  auto cam = Plug(Model::TAVC);
-  UseLibusb();
-  CUsbDevice dev(nullptr, ClassOf(Model::TAVC), true);
-  ASSERT_TRUE(dev.IsOpen());
-  EXPECT_TRUE(dev.ResetPort());
+  auto cam = PlugAndOpenDevice();
+  EXPECT_TRUE(dev->ResetPort());
   EXPECT_EQ(cam->PortResets(), 1);
   EXPECT_EQ(usbfs->Counts().resets, 1);
   uint8_t version = 0;
-  EXPECT_TRUE(ReadFirmwareVersion(dev, &version)) << "interface not claimed again";
+  EXPECT_TRUE(ReadFirmwareVersion(*dev, &version)) << "interface not claimed again";
   EXPECT_EQ(version, cam->FirmwareVersion());
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "libusb/EmulatedUsbfs.h"
+#include "okccamera/CUsbDevice.h"
 #include "okccamera/UsbDriver.h"
 #include "capture/CaptureFixture.h"
 #include "usb/LibusbDriver.h"
@@ -24,6 +25,7 @@ class LibusbTest : public CaptureTest {
     usbfs = std::make_unique<EmulatedUsbfs>();
   }
   void TearDown() override {
+    dev.reset();
     CaptureTest::TearDown();  // closes the camera and goes back to the default backend
     driver.reset();
     usbfs.reset();
@@ -42,6 +44,15 @@ class LibusbTest : public CaptureTest {
   void UseLibusb() {
     driver = std::make_shared<usb::LibusbDriver>();
     usb::UseDriver(driver);
+  }
+
+  // Plugs a camera of `model` and opens it as `dev` through a new libusb backend.
+  std::shared_ptr<sim::SimCamera> PlugAndOpenDevice(sim::Model model = sim::Model::TAVC) {
+    auto cam = Plug(model);
+    UseLibusb();
+    dev = std::make_unique<CUsbDevice>(nullptr, ClassOf(model), true);
+    EXPECT_TRUE(dev->IsOpen());
+    return cam;
   }
 
   // Plugs a camera of `model`, then opens it through the exported functions over
@@ -72,6 +83,7 @@ class LibusbTest : public CaptureTest {
 
   std::unique_ptr<EmulatedUsbfs> usbfs;
   std::shared_ptr<usb::LibusbDriver> driver;
+  std::unique_ptr<CUsbDevice> dev;
 };
 
 }  // namespace okc::test

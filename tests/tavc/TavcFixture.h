@@ -1,14 +1,10 @@
 // A TAV-family camera object (TAVC unless a test attaches another model) on a
-// simulated bus, with its own settings folder and a fast clock so the
-// sensor's settle times pass quickly.
+// simulated bus, with a fast clock so the sensor's settle times pass quickly.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -22,37 +18,27 @@
 #include "okccamera/Clock.h"
 #include "okccamera/SimCameras.h"
 #include "platform/SettingsStore.h"
+#include "support/SimEnvironment.h"
 
 namespace okc::test {
 
 using RegisterWrite = std::pair<uint16_t, uint16_t>;
 using Values = std::vector<uint16_t>;
 
-class TavcTest : public ::testing::Test {
+class TavcTest : public SimEnvironment {
  protected:
   void SetUp() override {
-    settingsDir_ = std::filesystem::temp_directory_path() /
-                   ("okc-tavc-" + std::to_string(::getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(settingsDir_);
-    okc::platform::SetSettingsDirectory(settingsDir_.string());
+    SimEnvironment::SetUp();
     okc::platform::UseClock(std::make_shared<okc::platform::FastClock>(1000.0));
-    bus_ = okc::sim::InstallSimulator();
   }
-
   void TearDown() override {
     camera_.reset();
-    bus_.reset();
-    okc::sim::RemoveSimulator();
-    okc::platform::UseClock(nullptr);
-    okc::platform::SetSettingsDirectory("");
-    std::error_code ignored;
-    std::filesystem::remove_all(settingsDir_, ignored);
+    SimEnvironment::TearDown();
   }
 
   // Attaches a camera of the options' model (TAVC by default) and builds its camera object (closed).
   void Attach(okc::sim::SimDeviceOptions options = {}) {
-    sim_ = bus_->Attach(options);
+    sim_ = bus->Attach(options);
     switch (options.model) {
       case okc::sim::Model::TAVM: camera_ = std::make_unique<CCameraTAVM>(); break;
       case okc::sim::Model::TAVC_U: camera_ = std::make_unique<CCameraTAVC_U>(); break;
@@ -102,8 +88,6 @@ class TavcTest : public ::testing::Test {
     return out;
   }
 
-  std::filesystem::path settingsDir_;
-  std::shared_ptr<okc::sim::SimBus> bus_;
   std::shared_ptr<okc::sim::SimCamera> sim_;
   std::unique_ptr<CCameraTAV> camera_;
 };

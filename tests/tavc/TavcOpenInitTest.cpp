@@ -11,7 +11,7 @@ TEST_F(TavcTest, EachCameraIsOpenedOnceByOrdinal) {
   okc::sim::SimDeviceOptions old;
   old.firmwareVersion = 2;
   Attach(old);
-  auto second = bus_->Attach(okc::sim::Model::TAVC);
+  auto second = bus->Attach(okc::sim::Model::TAVC);
   ASSERT_TRUE(camera_->OpenCamera(1));
   EXPECT_TRUE(camera_->opened);
   EXPECT_EQ(camera_->GetFWVer(), 2);
@@ -37,7 +37,7 @@ TEST_F(TavcTest, UnknownOrdinalsAndForeignDevicesOpenNothing) {
   okc::sim::SimDeviceOptions foreign;
   foreign.model = okc::sim::Model::TAVC;
   foreign.manufacturer = "ACME Imaging";
-  auto second = bus_->Attach(foreign);
+  auto second = bus->Attach(foreign);
   EXPECT_FALSE(camera_->OpenCamera(2));
   EXPECT_FALSE(camera_->opened);
   EXPECT_TRUE(sim_->VendorRequests().empty());

@@ -1,7 +1,6 @@
 // okccam end to end, the files it leaves: numbering that never overwrites,
 // no partial files after a failure or Ctrl-C, regions in delivered-image
 // coordinates, SER videos read back, exposure start times, the header keys.
-#include <fitsio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -26,45 +25,23 @@
 namespace {
 
 namespace fs = std::filesystem;
+using okc::test::FitsFile;
 using okc::test::RunOkccam;
 using okc::test::ToolRun;
 
-class OkccamFiles : public ::testing::Test {
+class OkccamFiles : public okc::test::ToolTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "okccam-files-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   std::vector<std::string> Names(const fs::path& folder) const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
-  fs::path dir;
 };
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string KeyString(fitsfile* file, const char* name) {
-  char value[FLEN_VALUE] = {};
-  int status = 0;
-  fits_read_key(file, TSTRING, name, value, nullptr, &status);
-  return status ? "<missing>" : value;
-}
-
-long KeyLong(fitsfile* file, const char* name) {
-  long value = -1;
-  int status = 0;
-  fits_read_key(file, TLONG, name, &value, nullptr, &status);
-  return status ? -999 : value;
 }
 
 // Seconds since 1970 of "YYYY-MM-DDThh:mm:ss.mmm" (UTC).
@@ -77,25 +54,6 @@ double IsoSeconds(const std::string& text) {
   tm.tm_year -= 1900;
   tm.tm_mon -= 1;
   return static_cast<double>(timegm(&tm)) + ms / 1000.0;
-}
-
-// The pixels of an 8-bit 2-D FITS image; empty when it cannot be read whole.
-std::vector<uint8_t> ReadImage8(const fs::path& path, long* width, long* height) {
-  fitsfile* file = nullptr;
-  int status = 0;
-  if (fits_open_file(&file, path.c_str(), READONLY, &status)) return {};
-  long axes[2] = {};
-  int naxis = 0;
-  fits_get_img_dim(file, &naxis, &status);
-  fits_get_img_size(file, 2, axes, &status);
-  std::vector<uint8_t> pixels(static_cast<size_t>(axes[0] * axes[1]));
-  int anyNull = 0;
-  fits_read_img(file, TBYTE, 1, static_cast<LONGLONG>(pixels.size()), nullptr, pixels.data(), &anyNull, &status);
-  fits_close_file(file, &status);
-  if (status || naxis != 2) return {};
-  *width = axes[0];
-  *height = axes[1];
-  return pixels;
 }
 
 TEST_F(OkccamFiles, ASecondRunContinuesTheNumberingAndNeverOverwrites) {
@@ -137,14 +95,7 @@ TEST_F(OkccamFiles, AFailedWriteLeavesOnlyWholeFiles) {
     for (const std::string& name : Names(out)) {
       SCOPED_TRACE(name);
       EXPECT_NE(name[0], '.') << "temporary file left behind";
-      fitsfile* file = nullptr;
-      int status = 0;
-      ASSERT_EQ(fits_open_file(&file, (out / name).c_str(), READONLY, &status), 0);
-      std::vector<uint16_t> pixels(320 * 240);
-      int anyNull = 0;
-      fits_read_img(file, TUSHORT, 1, pixels.size(), nullptr, pixels.data(), &anyNull, &status);
-      EXPECT_EQ(status, 0);
-      fits_close_file(file, &status);
+      EXPECT_EQ(FitsFile(out / name).Pixels<uint16_t>(TUSHORT).size(), 320u * 240);
     }
     EXPECT_TRUE(Names(out).empty());
   }
@@ -158,12 +109,12 @@ TEST_F(OkccamFiles, RegionOfTheTopLeftCornerIsTheFullFramesTopLeftCorner) {
   ASSERT_EQ(corner.exitCode, 0) << corner.output;
   EXPECT_NE(corner.output.find("region 320,240,0,0 of the delivered 1280 x 960 image"), std::string::npos)
       << corner.output;
-  long fw = 0, fh = 0, cw = 0, ch = 0;
-  const std::vector<uint8_t> f = ReadImage8(dir / "full" / "frame-00001.fits", &fw, &fh);
-  const std::vector<uint8_t> c = ReadImage8(dir / "corner" / "frame-00001.fits", &cw, &ch);
-  ASSERT_EQ(fw, 1280);
-  ASSERT_EQ(cw, 320);
-  ASSERT_EQ(ch, 240);
+  FitsFile cornerFile(dir / "corner" / "frame-00001.fits");
+  const std::vector<uint8_t> f = FitsFile(dir / "full" / "frame-00001.fits").Pixels<uint8_t>(TBYTE);
+  const std::vector<uint8_t> c = cornerFile.Pixels<uint8_t>(TBYTE);
+  const long fw = 1280, cw = 320, ch = 240;
+  ASSERT_EQ(f.size(), size_t{1280} * 960);
+  ASSERT_EQ(cornerFile.GetShape().axes, (std::vector<long>{cw, ch}));
   // The first and last rows of a window carry the camera's frame mark and
   // trailer, repaired from neighbouring rows: compared are the rows between.
   // The sensor times an exposure in lines, whose length depends on the
@@ -182,12 +133,8 @@ TEST_F(OkccamFiles, RegionOfTheTopLeftCornerIsTheFullFramesTopLeftCorner) {
   // The comparison tells corners apart: the top-right corner of the full frame
   // (where an unmirrored region would come from) does not match.
   EXPECT_GT(mismatches(fw - cw), 100);
-  fitsfile* file = nullptr;
-  int status = 0;
-  ASSERT_EQ(fits_open_file(&file, (dir / "corner" / "frame-00001.fits").c_str(), READONLY, &status), 0);
-  EXPECT_EQ(KeyLong(file, "XORGSUBF"), 0);
-  EXPECT_EQ(KeyLong(file, "YORGSUBF"), 0);
-  fits_close_file(file, &status);
+  EXPECT_EQ(cornerFile.Number("XORGSUBF"), 0);
+  EXPECT_EQ(cornerFile.Number("YORGSUBF"), 0);
 }
 
 TEST_F(OkccamFiles, MalformedOrMisplacedRegionsAreRefused) {
@@ -222,16 +169,13 @@ TEST_F(OkccamFiles, MalformedOrMisplacedRegionsAreRefused) {
 }
 
 // Little-endian fields of a SER file.
-int32_t Le32(const std::string& data, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(data[at + i]);
-  return static_cast<int32_t>(v);
-}
-int64_t Le64(const std::string& data, size_t at) {
+int64_t Le(const std::string& data, size_t at, int bytes) {
   uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(data[at + i]);
-  return static_cast<int64_t>(v);
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(data[at + i]);
+  return bytes == 4 ? static_cast<int32_t>(v) : static_cast<int64_t>(v);
 }
+int64_t Le32(const std::string& data, size_t at) { return Le(data, at, 4); }
+int64_t Le64(const std::string& data, size_t at) { return Le(data, at, 8); }
 
 TEST_F(OkccamFiles, SerVideoReadsBackWithHeaderFramesAndTimestamps) {
   struct Case {
@@ -292,11 +236,10 @@ TEST_F(OkccamFiles, DateObsIsTheExposureStartAndFramesFollowEachOtherByTheExposu
     SCOPED_TRACE(i);
     char name[32];
     std::snprintf(name, sizeof(name), "frame-%05d.fits", i);
-    fitsfile* file = nullptr;
-    int status = 0;
-    ASSERT_EQ(fits_open_file(&file, (out / name).c_str(), READONLY, &status), 0);
-    const double start = IsoSeconds(KeyString(file, "DATE-OBS"));
-    const double end = IsoSeconds(KeyString(file, "DATE-END"));
+    FitsFile file(out / name);
+    ASSERT_TRUE(file.Open());
+    const double start = IsoSeconds(file.Key("DATE-OBS"));
+    const double end = IsoSeconds(file.Key("DATE-END"));
     EXPECT_GE(end - start, 0.199);
     EXPECT_LT(end - start, 0.5);
     if (i > 1) {
@@ -306,12 +249,11 @@ TEST_F(OkccamFiles, DateObsIsTheExposureStartAndFramesFollowEachOtherByTheExposu
       EXPECT_NEAR(gap, periods * 0.2, 0.05) << gap;
     }
     previousStart = start;
-    EXPECT_EQ(KeyString(file, "IMAGETYP"), "Dark Frame");
-    EXPECT_EQ(KeyLong(file, "XORGSUBF"), 64);
-    EXPECT_EQ(KeyLong(file, "YORGSUBF"), 32);
-    EXPECT_EQ(KeyLong(file, "OFFSET"), 0);
-    EXPECT_EQ(KeyString(file, "SWCREATE").rfind("okccam ", 0), 0u);
-    fits_close_file(file, &status);
+    EXPECT_EQ(file.Key("IMAGETYP"), "Dark Frame");
+    EXPECT_EQ(file.Number("XORGSUBF"), 64);
+    EXPECT_EQ(file.Number("YORGSUBF"), 32);
+    EXPECT_EQ(file.Number("OFFSET"), 0);
+    EXPECT_EQ(file.Key("SWCREATE").rfind("okccam ", 0), 0u);
   }
 }
 

@@ -1,46 +1,23 @@
 // Loading FX3 boot images into a simulated controller's RAM.
-#include <numeric>
 #include <vector>
 
 #include "SimFixture.h"
+#include "tests/firmware/ImageBuilder.h"
 
 using okc::sim::Model;
-using Bytes = std::vector<uint8_t>;
+using okc::test::Bytes;
+using okc::test::Pattern;
 
 namespace {
 
 constexpr uint32_t kSystemRam = 0x40000000;
 constexpr uint32_t kEntry = 0x40000100;
 
-void Put32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-struct Section {
-  uint32_t address;
-  Bytes data;          // a multiple of 4 bytes
-  uint32_t words = 0;  // the length the section claims, in 32-bit words; 0: the true one
-};
-
-Bytes Image(const std::vector<Section>& sections, bool withEnd = true) {
-  Bytes image = {'C', 'Y', 0x1C, 0xB0};
-  for (const Section& s : sections) {
-    Put32(image, s.words ? s.words : static_cast<uint32_t>(s.data.size() / 4));
-    Put32(image, s.address);
-    image.insert(image.end(), s.data.begin(), s.data.end());
-  }
-  if (withEnd) {
-    Put32(image, 0);
-    Put32(image, kEntry);
-    Put32(image, 0x12345678);  // checksum word, not examined by the RAM load
-  }
-  return image;
-}
-
-Bytes Pattern(size_t n, uint8_t seed) {
-  Bytes b(n);
-  std::iota(b.begin(), b.end(), seed);
-  return b;
+Bytes Image(std::vector<okc::test::Fx3Builder::Section> sections, bool withEnd = true) {
+  okc::test::Fx3Builder image;
+  image.sections = std::move(sections);
+  image.withEnd = withEnd;
+  return image.Build();
 }
 
 }  // namespace
