@@ -8,6 +8,7 @@
 #include <array>
 #include <mutex>
 
+#include "core/ControllerRequests.h"
 #include "core/ModelInfo.h"
 #include "imaging/ColourTables.h"
 #include "models/PimcCapture.h"
@@ -15,12 +16,7 @@
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kClock24Mhz = 0xA3;
-constexpr unsigned char kClock48Mhz = 0xA4;
-constexpr unsigned char kSamples8Bit = 0xAB;
-constexpr unsigned char kSamples16Bit = 0xAC;
-constexpr unsigned char kLongExposureEnd = 0xAF;
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegColumnStart = 0x01;
@@ -138,7 +134,7 @@ bool CCameraPimcFamily::SetResolution(int newWidth, int newHeight, int newBin, I
 
 bool CCameraPimcFamily::SetWindowInLongExposure() {
   longExposure = false;
-  SendCMD(kLongExposureEnd);
+  SendCMD(controller::kEndLongExposure);
   okc::platform::SleepMs(kWindowChangeSettleMs);
   WriteCameraRegister(kRegRestart, 1);
   WriteCameraRegister(kRegChipControl, kChipControlValue);
@@ -228,7 +224,7 @@ bool CCameraPimcFamily::SetExp(unsigned long long microseconds) {
 bool CCameraPimcFamily::SetCMOSClk(int mhz) {
   std::lock_guard lock(SensorLock());
   if (mhz != 24 && mhz != 48) return false;
-  SendCMD(mhz == 24 ? kClock24Mhz : kClock48Mhz);
+  SendCMD(mhz == 24 ? controller::kSensorClock24Mhz : controller::kSensorClock48Mhz);
   cmosClk = mhz;
   SetExp(exposure, autoExp);
   return true;
@@ -244,10 +240,10 @@ bool CCameraPimcFamily::SetOutput16Bits(bool on) {
   std::lock_guard lock(SensorLock());
   output16Bits = on;
   if (!opened) return false;
-  if (!capturing && !capture_->Starting()) return SendCMD(on ? kSamples16Bit : kSamples8Bit);
+  if (!capturing && !capture_->Starting()) return SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   // The frame size changes: the capture run is rebuilt around the switch.
   StopCapture();
-  const bool ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+  const bool ok = SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   StartCapture();
   return ok;
 }
