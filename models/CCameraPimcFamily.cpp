@@ -12,6 +12,7 @@
 #include "core/ModelInfo.h"
 #include "imaging/ColourTables.h"
 #include "models/PimcCapture.h"
+#include "models/Usb2SensorControls.h"
 #include "okccamera/Clock.h"
 
 namespace {
@@ -221,20 +222,9 @@ bool CCameraPimcFamily::SetExp(unsigned long long microseconds) {
 
 // ---- clock and sample width ----
 
-bool CCameraPimcFamily::SetCMOSClk(int mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz != 24 && mhz != 48) return false;
-  SendCMD(mhz == 24 ? controller::kSensorClock24Mhz : controller::kSensorClock48Mhz);
-  cmosClk = mhz;
-  SetExp(exposure, autoExp);
-  return true;
-}
+bool CCameraPimcFamily::SetCMOSClk(int mhz) { return okc::models::SwitchSensorClock(*this, mhz); }
 
-bool CCameraPimcFamily::GetCMOSClk(int* mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz) *mhz = cmosClk;
-  return false;
-}
+bool CCameraPimcFamily::GetCMOSClk(int* mhz) { return okc::models::ReportSensorClock(*this, mhz); }
 
 bool CCameraPimcFamily::SetOutput16Bits(bool on) {
   std::lock_guard lock(SensorLock());
@@ -277,12 +267,7 @@ void CCameraPimcFamily::GetRGBBalance(int* red, int* blue, bool* automatic) {
 }
 
 bool CCameraPimcFamily::SetMisc(bool newFlipRow, bool newFlipColumn) {
-  std::lock_guard lock(SensorLock());
-  if (longExposure) return false;
-  // Flips are done in software on each frame; the sensor is not told.
-  flipRow = newFlipRow;
-  flipColumn = newFlipColumn;
-  return true;
+  return okc::models::SetSoftwareFlips(*this, newFlipRow, newFlipColumn);
 }
 
 // ---- capture ----

@@ -11,6 +11,7 @@
 #include "core/ControllerRequests.h"
 #include "core/ModelInfo.h"
 #include "models/RenmCapture.h"
+#include "models/Usb2SensorControls.h"
 #include "okccamera/Clock.h"
 
 namespace {
@@ -269,20 +270,9 @@ bool CCameraRENM::SetExp(unsigned long long microseconds) {
 
 // ---- clock and sample width ----
 
-bool CCameraRENM::SetCMOSClk(int mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz != 24 && mhz != 48) return false;
-  SendCMD(mhz == 24 ? controller::kSensorClock24Mhz : controller::kSensorClock48Mhz);
-  cmosClk = mhz;
-  SetExp(exposure, autoExp);
-  return true;
-}
+bool CCameraRENM::SetCMOSClk(int mhz) { return okc::models::SwitchSensorClock(*this, mhz); }
 
-bool CCameraRENM::GetCMOSClk(int* mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz) *mhz = cmosClk;
-  return false;
-}
+bool CCameraRENM::GetCMOSClk(int* mhz) { return okc::models::ReportSensorClock(*this, mhz); }
 
 bool CCameraRENM::SetFPSPerc(int percent, bool) {
   std::lock_guard lock(SensorLock());
@@ -335,12 +325,7 @@ void CCameraRENM::SetRGBBalance(int, int, bool automatic) {
 void CCameraRENM::GetRGBBalance(int*, int*, bool*) {}  // the caller's values stay as they are
 
 bool CCameraRENM::SetMisc(bool newFlipRow, bool newFlipColumn) {
-  std::lock_guard lock(SensorLock());
-  if (longExposure) return false;
-  // Flips are done in software on each frame; the sensor is not told.
-  flipRow = newFlipRow;
-  flipColumn = newFlipColumn;
-  return true;
+  return okc::models::SetSoftwareFlips(*this, newFlipRow, newFlipColumn);
 }
 
 // ---- capture ----
