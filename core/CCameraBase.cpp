@@ -54,12 +54,20 @@ size_t CCameraBase::FrameBufferBytes() const {
 
 bool CCameraBase::EnsureFrameBuffers() {
   const size_t bytes = FrameBufferBytes();
-  return Allocate(transferBufferA, bytes) && Allocate(transferBufferB, bytes) && Allocate(workingFrame, bytes);
+  return Allocate(transferBufferA, bytes) && Allocate(transferBufferB, bytes);
 }
 
-bool CCameraBase::EnsureColourFrames() {
+bool CCameraBase::EnsureWorkingFrame() { return Allocate(workingFrame, FrameBufferBytes()); }
+
+bool CCameraBase::EnsureColourFrames(bool full, bool binned) {
   const size_t bytes = 3 * static_cast<size_t>(maxWidth) * static_cast<size_t>(maxHeight);
-  return Allocate(colourFrame, bytes) && Allocate(binnedColourFrame, bytes);
+  return (!full || Allocate(colourFrame, bytes)) && (!binned || Allocate(binnedColourFrame, bytes));
+}
+
+void CCameraBase::ReleaseStageFrames() {
+  workingFrame.reset();
+  colourFrame.reset();
+  binnedColourFrame.reset();
 }
 
 bool CCameraBase::EnsureDarkTables() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ControllerRequests.h"
 #include "core/FirmwareImage.h"
 #include "core/ModelInfo.h"
 #include "okccamera/CCameraBase.h"
@@ -18,8 +19,7 @@ namespace {
 
 // Every request of the EEPROM update waits this long: EEPROM writes are slow.
 constexpr uint32_t kUpdateTimeoutMs = 2000;
-constexpr unsigned char kRamRequest = 0xA0;
-constexpr unsigned char kBootEepromRequest = 0xA9;
+namespace controller = okc::core::controller;
 // The CPU control register: 1 holds the processor, 0 lets it run.
 constexpr unsigned short kCpuControl = 0xE600;
 constexpr uint32_t kLoaderPiece = 2048;
@@ -74,7 +74,8 @@ bool CCameraBase::UpdateFW(const unsigned char* image, long size, const unsigned
 
   auto ram = [this](unsigned short address, unsigned char* data, uint32_t length, bool in) {
     uint32_t moved = 0;
-    return FirmwareTransfer(kRamRequest, address, 0, in, data, length, kUpdateTimeoutMs, &moved) && moved == length;
+    return FirmwareTransfer(controller::kRamAccess, address, 0, in, data, length, kUpdateTimeoutMs, &moved) &&
+           moved == length;
   };
   auto cpu = [&ram](unsigned char value) { return ram(kCpuControl, &value, 1, false); };
 
@@ -101,8 +102,8 @@ bool CCameraBase::UpdateFW(const unsigned char* image, long size, const unsigned
     for (uint32_t b = 0; transfersOk && b < blocks; ++b) {
       const uint32_t length = std::min(kEepromBlock, imageBytes - b * kEepromBlock);
       uint32_t moved = 0;
-      transfersOk = FirmwareTransfer(kBootEepromRequest, static_cast<unsigned short>(b * kEepromBlock), 0, false,
-                                     imageCopy.data() + b * kEepromBlock, length, kUpdateTimeoutMs, &moved) &&
+      transfersOk = FirmwareTransfer(controller::kLoaderBootEeprom, static_cast<unsigned short>(b * kEepromBlock), 0,
+                                     false, imageCopy.data() + b * kEepromBlock, length, kUpdateTimeoutMs, &moved) &&
                     moved == length;
       if (transfersOk) ReportProgress(b * kEepromBlock + length, 2 * imageBytes);
     }
@@ -110,8 +111,8 @@ bool CCameraBase::UpdateFW(const unsigned char* image, long size, const unsigned
     for (uint32_t b = 0; transfersOk && b < blocks; ++b) {
       const uint32_t length = std::min(kEepromBlock, imageBytes - b * kEepromBlock);
       uint32_t moved = 0;
-      transfersOk = FirmwareTransfer(kBootEepromRequest, static_cast<unsigned short>(b * kEepromBlock), 0, true,
-                                     eeprom.data() + b * kEepromBlock, length, kUpdateTimeoutMs, &moved) &&
+      transfersOk = FirmwareTransfer(controller::kLoaderBootEeprom, static_cast<unsigned short>(b * kEepromBlock), 0,
+                                     true, eeprom.data() + b * kEepromBlock, length, kUpdateTimeoutMs, &moved) &&
                     moved == length;
       if (transfersOk) ReportProgress(imageBytes + b * kEepromBlock + length, 2 * imageBytes);
     }
@@ -213,7 +214,8 @@ bool CCameraBase::LoadBootImageIfBootLoader(int ordinal, const char* imageName) 
     opened = false;
     return false;
   }
-  const FX3_FWDWNLOAD_ERROR_CODE loaded = device->LoadRamImage(image.data(), static_cast<uint32_t>(image.size()), 0xA0);
+  const FX3_FWDWNLOAD_ERROR_CODE loaded =
+      device->LoadRamImage(image.data(), static_cast<uint32_t>(image.size()), controller::kRamAccess);
   if (loaded != FX3_FW_SUCCESS) {
     std::fprintf(stderr, "okccamera: loading %s into the %s's RAM failed (result %d)\n", path.c_str(),
                  modelInfo_->modelName, static_cast<int>(loaded));

@@ -44,26 +44,33 @@ constexpr size_t kRepairRows16Bit = 4;
 // With too few rows, the bytes 8 further on in the first row (same phase) serve.
 constexpr size_t kRepairSameRowOffset = 8;
 
-// Waits up to timeoutMs (kInfinite and above: without limit) until a frame is
-// queued. Gives up early once no frame can come any more (the capture run is
-// over or the camera has left the bus) and nothing is queued.
-bool WaitForFrame(FrameQueue& queue, uint64_t timeoutMs, const CaptureEngine& engine) {
-  if (queue.Count() > 0) return true;
+// Waits up to timeoutMs (kInfinite and above: without limit) until `ready()`
+// holds, in slices of `wait(sliceMs)`. Gives up early once no frame can come
+// any more (the capture run is over or the camera has left the bus).
+template <typename Ready, typename Wait>
+bool WaitForQueue(uint64_t timeoutMs, const CaptureEngine& engine, Ready ready, Wait wait) {
+  if (ready()) return true;
   if (timeoutMs == 0) return false;
   const bool unlimited = timeoutMs >= usb::kInfinite;
   // Frame waits are waits on the device's delivery, in real time like its transfers.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
   for (;;) {
-    if (!engine.FramesMayCome()) return queue.Count() > 0;
+    if (!engine.FramesMayCome()) return ready();
     uint64_t slice = kWaitSliceMs;
     if (!unlimited) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       slice = static_cast<uint64_t>(std::clamp<int64_t>(left.count(), 0, static_cast<int64_t>(kWaitSliceMs)));
     }
-    if (queue.WaitFrame(static_cast<uint32_t>(slice))) return true;
+    if (wait(static_cast<uint32_t>(slice))) return true;
     if (!unlimited && std::chrono::steady_clock::now() >= deadline) return false;
   }
+}
+
+// Waits until a frame is queued.
+bool WaitForFrame(FrameQueue& queue, uint64_t timeoutMs, const CaptureEngine& engine) {
+  return WaitForQueue(
+      timeoutMs, engine, [&] { return queue.Count() > 0; }, [&](uint32_t ms) { return queue.WaitFrame(ms); });
 }
 
 // 2 x timeout + 500 ms without wrapping; an unlimited timeout stays unlimited
@@ -122,6 +129,20 @@ std::optional<FusedPlan> PlanFused(const FrameFormat& f, const DeliveryVariant& 
   return plan;
 }
 
+// The colour frames the stages write or read for a format (WriteOutput):
+// demosaiced frames at bin 1 except for raw 8-bit and RGB24 (written straight
+// into the host's buffer), and both frames when binning.
+struct ColourFrameNeeds {
+  bool full = false;
+  bool binned = false;
+};
+ColourFrameNeeds ColourFramesFor(const FrameFormat& f, const DeliveryVariant& v) {
+  if (v.mono) return {};
+  const bool colourType = f.type == IMAGE_8BIT || f.type == IMAGE_RGB24 || f.type == IMAGE_YUV422;
+  if (f.bin > 1) return {colourType, colourType};
+  return {(f.type == IMAGE_8BIT && !f.rawOutput) || f.type == IMAGE_YUV422, false};
+}
+
 // Lends the queue's oldest frame for the length of one delivery.
 class LentFrame {
  public:
@@ -139,6 +160,18 @@ class LentFrame {
   FrameMetadata metadata_;
   uint8_t* frame_;
 };
+
+// The look-ahead on a lent frame: true once a frame queued behind it begins
+// with the marker. The lent frame stays in its slot meanwhile; the worker
+// fills only the other one, so nothing overwrites it.
+bool MarkedFrameBehindLent(FrameQueue& queue, uint64_t timeoutMs, const CaptureEngine& engine) {
+  const auto settled = [&] { return queue.WaitBehindLent(0); };
+  if (!WaitForQueue(LookAheadTimeoutMs(timeoutMs), engine, settled,
+                    [&](uint32_t ms) { return queue.WaitBehindLent(ms); }))
+    return false;
+  uint8_t head[4] = {};
+  return queue.PeekBehindLent(head, sizeof head) && StartsWithFrameMarker(head);
+}
 
 }  // namespace
 
@@ -240,7 +273,6 @@ FrameFormat FrameDelivery::Snapshot() {
     tone16_.resize(65536);
     std::copy(camera_.toneTable16.get(), camera_.toneTable16.get() + 65536, tone16_.begin());
   }
-  f.buffersReady = camera_.EnsureFrameBuffers() && (variant_.mono || camera_.EnsureColourFrames());
   return f;
 }
 
@@ -299,6 +331,12 @@ void FrameDelivery::ApplyDark(const FrameFormat& f, uint8_t* frame, size_t frame
     SubtractDark(raw, {cam.darkWorking.get(), n}, cam.darkMean);
 }
 
+void FrameDelivery::ReleaseStageFrames() {
+  // A delivery under way still uses them; they go with the next stop then.
+  std::unique_lock delivery(deliveryMutex_, std::try_to_lock);
+  if (delivery.owns_lock()) camera_.ReleaseStageFrames();
+}
+
 bool FrameDelivery::Unfit(const uint8_t* frame, size_t frameBytes) const {
   if (variant_.checkMarker && !StartsWithFrameMarker(frame)) return true;
   return variant_.rejectRecurringMarker && FrameMarkerRecurs(frame, frameBytes);
@@ -318,13 +356,19 @@ bool FrameDelivery::Deliver(unsigned char* buffer, int size, unsigned long timeo
   const size_t outputBytes = f.OutputPixels() * OutputBytesPerPixel(f.type, variant_);
   // The conversions write a whole image: a smaller buffer gets nothing at all.
   if (static_cast<size_t>(size) < outputBytes) return false;
-  if (frameBytes > cam.FrameBufferBytes() || !f.buffersReady) return false;
+  if (frameBytes > cam.FrameBufferBytes()) return false;
 
   if (FusedDeliveryEnabled()) {
-    if (const std::optional<FusedPlan> plan = PlanFused(f, variant_, *cam.colourTables))
+    if (const std::optional<FusedPlan> plan = PlanFused(f, variant_, *cam.colourTables)) {
+      // The stages' frames are of no use while the pass serves this format.
+      cam.ReleaseStageFrames();
       return DeliverFused(f, *plan, buffer, outputBytes, timeoutMs);
+    }
   }
 
+  // Made before a frame is taken, so that running out of memory loses none.
+  const ColourFrameNeeds colour = ColourFramesFor(f, variant_);
+  if (!cam.EnsureWorkingFrame() || !cam.EnsureColourFrames(colour.full, colour.binned)) return false;
   if (!TakeFrame(f, frameBytes, timeoutMs)) return false;
   uint8_t* frame = cam.workingFrame.get();
   const size_t bufferBytes = cam.FrameBufferBytes();
@@ -366,17 +410,15 @@ bool FrameDelivery::DeliverFused(const FrameFormat& f, const FusedPlan& plan, un
                                  size_t outputBytes, uint64_t timeoutMs) {
   FrameQueue& queue = *camera_.frameQueue;
   const size_t frameBytes = f.SensorPixels() * (f.sixteenBit ? 2 : 1);
-  // A frame held back for the look-ahead is copied out, so that the worker keeps both slots meanwhile.
-  if (f.exposureUs < variant_.lookAheadBelowUs || frameBytes > queue.SlotSize()) {
-    if (!TakeFrame(f, frameBytes, timeoutMs)) return false;
-    RunFused(f, plan, camera_.workingFrame.get(), frameBytes, buffer, outputBytes);
-    return true;
-  }
+  if (frameBytes > queue.SlotSize()) return false;
+  const bool lookAhead = f.exposureUs < variant_.lookAheadBelowUs;
+  // Every frame is read in its queue slot, also one the look-ahead holds back.
   for (;;) {
     if (!WaitForFrame(queue, timeoutMs, engine_)) return false;
     LentFrame lent(queue);
     if (!lent.Frame()) continue;
     if (Unfit(lent.Frame(), frameBytes)) continue;  // never delivered
+    if (lookAhead && !MarkedFrameBehindLent(queue, timeoutMs, engine_)) continue;  // discarded
     queue.SetDelivered(lent.Metadata());
     RunFused(f, plan, lent.Frame(), frameBytes, buffer, outputBytes);
     return true;

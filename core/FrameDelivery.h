@@ -95,8 +95,6 @@ struct FrameFormat {
   bool autoExp = false;
   bool useDark = false;
   bool timeMark = false;
-  // The buffers this delivery needs are there.
-  bool buffersReady = false;
   // The tone tables in force (the 16-bit one only when it is used).
   std::array<uint8_t, 256> tone8{};
 
@@ -130,17 +128,23 @@ class FrameDelivery {
 
   // The model's GetImage: see CCameraTAV::GetImage for the contract.
   bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs);
+  // Frees the frames only the stages use (working and colour frames), unless
+  // a delivery is under way; the next frame that needs them makes them again.
+  // For the end of a capture run; never blocks.
+  void ReleaseStageFrames();
 
  private:
-  // Reads the format, the tone tables and makes the buffers it needs, under the sensor lock.
+  // Reads the format and the tone tables, under the sensor lock.
   FrameFormat Snapshot();
   // A queued frame that must never be delivered: unmarked, or holding the start of the next frame.
   bool Unfit(const uint8_t* frame, size_t frameBytes) const;
   // Waits for a frame that passes the marker and look-ahead checks and takes
-  // it into the working frame. False when none came in time.
+  // it into the working frame, for the stages: they change it in place over
+  // several passes, so its slot is freed for the worker at once rather than
+  // held through all of them. False when none came in time.
   bool TakeFrame(const FrameFormat& f, size_t frameBytes, uint64_t timeoutMs);
-  // The one-pass delivery: the frame is read in its queue slot when no
-  // look-ahead holds it back, else in the working frame.
+  // The one-pass delivery: every frame is read in its queue slot, also while
+  // the look-ahead waits for its successor.
   bool DeliverFused(const FrameFormat& f, const FusedPlan& plan, unsigned char* buffer, size_t outputBytes,
                     uint64_t timeoutMs);
   void RunFused(const FrameFormat& f, const FusedPlan& plan, uint8_t* frame, size_t frameBytes,
@@ -153,7 +157,8 @@ class FrameDelivery {
   CCameraBase& camera_;
   const CaptureEngine& engine_;
   const DeliveryVariant variant_;
-  // One delivery at a time: they share the working and colour frames.
+  // One delivery at a time: they share the working and colour frames, which
+  // are made and released only with this held.
   std::mutex deliveryMutex_;
   // The 16-bit tone table as the last snapshot found it.
   std::vector<uint16_t> tone16_;

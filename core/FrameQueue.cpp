@@ -20,6 +20,7 @@ void FrameQueue::Reset() {
   writeIndex_ = readIndex_ = count_ = 0;
   ++generation_;
   (void)frameAvailable_.try_acquire();
+  queueChanged_.notify_all();
 }
 
 bool FrameQueue::Push(const uint8_t* frame, size_t length, const FrameMetadata& metadata) {
@@ -36,6 +37,7 @@ bool FrameQueue::Push(const uint8_t* frame, size_t length, const FrameMetadata& 
   metadata_[writeIndex_] = metadata;
   writeIndex_ = (writeIndex_ + 1) % kSlots;
   if (++count_ == 1) frameAvailable_.release();
+  queueChanged_.notify_all();
   return true;
 }
 
@@ -72,6 +74,21 @@ void FrameQueue::ReturnLent() {
     if (--count_ == 0) (void)frameAvailable_.try_acquire();
   }
   lentIndex_ = -1;
+}
+
+bool FrameQueue::WaitBehindLent(uint32_t timeoutMs) {
+  std::unique_lock guard(lock_);
+  if (lentIndex_ < 0) return false;
+  return queueChanged_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return BehindLentSettled(); });
+}
+
+bool FrameQueue::PeekBehindLent(uint8_t* out, size_t length) {
+  std::lock_guard guard(lock_);
+  if (!out || lentIndex_ < 0 || lentGeneration_ != generation_ || count_ < 2) return false;
+  // The lent frame is the oldest while its run lasts; the next slot holds its successor.
+  const int behind = (lentIndex_ + 1) % kSlots;
+  std::memcpy(out, slots_[behind].get(), std::min(length, slotSize_));
+  return true;
 }
 
 bool FrameQueue::PeekFront(uint8_t* out, size_t length) {

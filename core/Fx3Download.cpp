@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ControllerRequests.h"
 #include "core/FirmwareImage.h"
 #include "okccamera/CCameraBase.h"
 #include "okccamera/CCyUSBEndPoint.h"
@@ -17,12 +18,7 @@ namespace {
 
 constexpr uint32_t kRequestTimeoutMs = 200;
 constexpr int kAttempts = 3;
-constexpr unsigned char kRamRequest = 0xA0;
-constexpr unsigned char kEepromWriteRequest = 0xBA;
-constexpr unsigned char kEepromReadRequest = 0xBB;
-constexpr unsigned char kFlashEraseRequest = 0xC4;
-constexpr unsigned char kFlashProgramRequest = 0xC2;
-constexpr unsigned char kFlashReadRequest = 0xC3;
+namespace controller = okc::core::controller;
 constexpr uint32_t kFlashPage = 256;
 constexpr uint32_t kFlashSector = 64 * 1024;
 constexpr uint32_t kMaxFlashAddress = 0xFFFFu * kFlashPage;  // the index field holds address / 256
@@ -69,7 +65,7 @@ bool CCameraBase::SetProgramEntry(unsigned char request, unsigned int address) {
 bool CCameraBase::IsBootLoaderRunning() {
   unsigned char byte = 0;
   uint32_t moved = 0;
-  return FirmwareTransfer(kRamRequest, 0, 0, true, &byte, 1, kRequestTimeoutMs, &moved);
+  return FirmwareTransfer(controller::kRamAccess, 0, 0, true, &byte, 1, kRequestTimeoutMs, &moved);
 }
 
 FX3_FWDWNLOAD_ERROR_CODE CCameraBase::DownloadFw(const char* path, FX3_FWDWNLOAD_MEDIA_TYPE media) {
@@ -83,9 +79,9 @@ FX3_FWDWNLOAD_ERROR_CODE CCameraBase::DownloadFw(const char* path, FX3_FWDWNLOAD
   }
   const auto size = static_cast<unsigned int>(image.size());
   switch (media) {
-    case FX3_MEDIA_RAM: return DownloadFwToRam(image.data(), size, kRamRequest);
-    case FX3_MEDIA_I2C_EEPROM: return DownloadBuftoI2CE2PROM(image.data(), size, kEepromWriteRequest);
-    case FX3_MEDIA_SPI_FLASH: return DownloadBuftoSPIFLASH(image.data(), size, kFlashEraseRequest);
+    case FX3_MEDIA_RAM: return DownloadFwToRam(image.data(), size, controller::kRamAccess);
+    case FX3_MEDIA_I2C_EEPROM: return DownloadBuftoI2CE2PROM(image.data(), size, controller::kI2cEepromWrite);
+    case FX3_MEDIA_SPI_FLASH: return DownloadBuftoSPIFLASH(image.data(), size, controller::kFlashErase);
     default: return FX3_FW_INVALID_MEDIA_TYPE;
   }
 }
@@ -150,7 +146,7 @@ FX3_FWDWNLOAD_ERROR_CODE CCameraBase::DownloadBuftoI2CE2PROM(const unsigned char
         moved != w.paddedBytes)
       return FX3_FW_FAILED;
     std::fill(readBack.begin(), readBack.end(), 0);
-    if (!FirmwareTransfer(kEepromReadRequest, w.deviceSelect, w.address, true, readBack.data(), w.paddedBytes,
+    if (!FirmwareTransfer(controller::kI2cEepromRead, w.deviceSelect, w.address, true, readBack.data(), w.paddedBytes,
                           kRequestTimeoutMs, &moved) ||
         moved != w.paddedBytes || std::memcmp(block.data(), readBack.data(), w.paddedBytes) != 0)
       return FX3_FW_FAILED;
@@ -181,8 +177,8 @@ FX3_FWDWNLOAD_ERROR_CODE CCameraBase::DownloadBuftoSPIFLASH(const unsigned char*
     // Filler past the end of the image is the erased state, so it programs nothing.
     std::fill(piece.begin(), piece.end(), 0xFF);
     std::memcpy(piece.data(), image + address, std::min(length, size - address));
-    if (!WriteToSPIFlash(piece.data(), length, address, kFlashProgramRequest)) return FX3_FW_FAILED;
-    if (!ReadFromSPIFlash(readBack.data(), length, address, kFlashReadRequest) ||
+    if (!WriteToSPIFlash(piece.data(), length, address, controller::kFlashProgram)) return FX3_FW_FAILED;
+    if (!ReadFromSPIFlash(readBack.data(), length, address, controller::kFlashRead) ||
         std::memcmp(piece.data(), readBack.data(), length) != 0)
       return FX3_FW_FAILED;
     ReportProgress(sectors * kFlashSector / 16 + address + length, total);

@@ -1,12 +1,12 @@
 // Guide pulses: output on, wait the pulse length on the caller's thread, output off.
 #include <mutex>
 
+#include "core/ControllerRequests.h"
 #include "okccamera/CCameraBase.h"
 #include "okccamera/Clock.h"
 
 namespace {
-constexpr unsigned char kGuideOn = 0xB0;
-constexpr unsigned char kGuideOff = 0xB1;
+namespace controller = okc::core::controller;
 }  // namespace
 
 bool CCameraBase::pulseGuide(GuideD direction, int durationMs) {
@@ -16,12 +16,12 @@ bool CCameraBase::pulseGuide(GuideD direction, int durationMs) {
   // under them; the pulse itself is timed without it.
   {
     std::lock_guard lock(SensorLock());
-    if (opened) SendCMD(kGuideOn, static_cast<unsigned short>(d), 0, false, nullptr, 0);
+    if (opened) SendCMD(controller::kGuidePulseOn, static_cast<unsigned short>(d), 0, false, nullptr, 0);
   }
   // A negative length is taken as no wait: the output is switched off at once.
   if (durationMs > 0) okc::platform::SleepMs(static_cast<uint64_t>(durationMs));
   // Switched off whatever the switch-on request answered, so a pulse never stays on.
   std::lock_guard lock(SensorLock());
-  if (opened) SendCMD(kGuideOff, static_cast<unsigned short>(d), 0, false, nullptr, 0);
+  if (opened) SendCMD(controller::kGuidePulseOff, static_cast<unsigned short>(d), 0, false, nullptr, 0);
   return true;
 }

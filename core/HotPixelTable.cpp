@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ControllerRequests.h"
 #include "imaging/DarkFrame.h"
 #include "imaging/HotPixelMap.h"
 #include "imaging/HotPixels.h"
@@ -19,9 +20,7 @@ constexpr unsigned int kSectorBytes = 64 * 1024;
 constexpr unsigned int kPageBytes = 2048;
 constexpr unsigned int kFlashUnit = 256;
 constexpr int kTries = 3;
-constexpr unsigned char kEraseRequest = 0xC4;
-constexpr unsigned char kProgramRequest = 0xC2;
-constexpr unsigned char kReadRequest = 0xC3;
+namespace controller = okc::core::controller;
 
 size_t SensorPixels(const CCameraBase& c) {
   if (c.maxWidth <= 0 || c.maxHeight <= 0) return 0;
@@ -90,7 +89,7 @@ bool CCameraBase::SaveHPCTable() {
   const auto length = static_cast<unsigned int>(stream.size());
   const unsigned int sectors = (length + kSectorBytes - 1) / kSectorBytes;
   for (unsigned int s = 0; s < sectors; ++s)
-    if (EraseSectorOfSPIFlash(kMapFirstSector + s, kEraseRequest) != FX3_FW_SUCCESS) return false;
+    if (EraseSectorOfSPIFlash(kMapFirstSector + s, controller::kFlashErase) != FX3_FW_SUCCESS) return false;
 
   // Past the stream the flash keeps its erased state.
   stream.resize(RoundUp(length, kFlashUnit), 0xFF);
@@ -99,9 +98,9 @@ bool CCameraBase::SaveHPCTable() {
     const unsigned int piece = std::min<unsigned int>(kPageBytes, static_cast<unsigned int>(stream.size()) - offset);
     bool verified = false;
     for (int t = 0; t < kTries && !verified; ++t) {
-      if (!WriteToSPIFlash(stream.data() + offset, piece, kMapAddress + offset, kProgramRequest)) continue;
+      if (!WriteToSPIFlash(stream.data() + offset, piece, kMapAddress + offset, controller::kFlashProgram)) continue;
       std::fill(readBack.begin(), readBack.end(), 0);
-      verified = ReadFromSPIFlash(readBack.data(), piece, kMapAddress + offset, kReadRequest) &&
+      verified = ReadFromSPIFlash(readBack.data(), piece, kMapAddress + offset, controller::kFlashRead) &&
                  std::memcmp(readBack.data(), stream.data() + offset, piece) == 0;
     }
     if (!verified) return false;
@@ -116,7 +115,7 @@ bool CCameraBase::LoadHPCTable() {
   const size_t bitmapBytes = okc::imaging::HotBitmapBytes(n);
   auto readPage = [this](unsigned char* out, unsigned int length, unsigned int offset) {
     for (int t = 0; t < kTries; ++t)
-      if (ReadFromSPIFlash(out, length, kMapAddress + offset, kReadRequest)) return true;
+      if (ReadFromSPIFlash(out, length, kMapAddress + offset, controller::kFlashRead)) return true;
     return false;
   };
   std::vector<uint8_t> stream(kPageBytes);
@@ -147,12 +146,12 @@ bool CCameraBase::ClearHPCTable() {
   }
   hotPixelCount = 0;
   if (!opened) return false;
-  if (EraseSectorOfSPIFlash(kMapFirstSector, kEraseRequest) != FX3_FW_SUCCESS) return false;
+  if (EraseSectorOfSPIFlash(kMapFirstSector, controller::kFlashErase) != FX3_FW_SUCCESS) return false;
   std::vector<uint8_t> empty = okc::imaging::CompressHotBitmap({});
   empty.resize(kFlashUnit, 0xFF);
   std::vector<unsigned char> readBack(kFlashUnit);
-  return WriteToSPIFlash(empty.data(), kFlashUnit, kMapAddress, kProgramRequest) &&
-         ReadFromSPIFlash(readBack.data(), kFlashUnit, kMapAddress, kReadRequest) &&
+  return WriteToSPIFlash(empty.data(), kFlashUnit, kMapAddress, controller::kFlashProgram) &&
+         ReadFromSPIFlash(readBack.data(), kFlashUnit, kMapAddress, controller::kFlashRead) &&
          std::equal(readBack.begin(), readBack.end(), empty.begin());
 }
 

@@ -3,11 +3,13 @@
 // the device's request lock (shared with the device's own vendor requests), so the capture threads and the host never interleave.
 #include <cstring>
 
+#include "core/ControllerRequests.h"
 #include "okccamera/CCameraBase.h"
 #include "okccamera/CCyUSBEndPoint.h"
 #include "okccamera/CUsbDevice.h"
 
 namespace {
+namespace controller = okc::core::controller;
 constexpr uint32_t kCommandTimeoutMs = 500;
 constexpr uint32_t kParameterTimeoutMs = 200;
 }  // namespace
@@ -45,17 +47,17 @@ bool CCameraBase::SendCMD(unsigned char code, unsigned short value, unsigned sho
 }
 
 bool CCameraBase::WriteCameraRegister(unsigned short reg, unsigned short value) {
-  return VendorTransfer(0xA6, reg, value, false, nullptr, 0, kParameterTimeoutMs, false);
+  return VendorTransfer(controller::kWriteRegister, reg, value, false, nullptr, 0, kParameterTimeoutMs, false);
 }
 
 bool CCameraBase::WriteCameraRegisterByte(unsigned short reg, unsigned char value) {
-  return VendorTransfer(0xB6, reg, value, false, nullptr, 0, kParameterTimeoutMs, false);
+  return VendorTransfer(controller::kWriteRegisterByte, reg, value, false, nullptr, 0, kParameterTimeoutMs, false);
 }
 
 bool CCameraBase::ReadCameraRegister(unsigned short reg, unsigned short* value) {
   if (!opened) return false;
   unsigned char bytes[2] = {};
-  const bool ok = VendorTransfer(0xA7, reg, 0, true, bytes, 2, kParameterTimeoutMs, false);
+  const bool ok = VendorTransfer(controller::kReadRegister, reg, 0, true, bytes, 2, kParameterTimeoutMs, false);
   if (!ok) bytes[0] = bytes[1] = 0;
   if (value) *value = static_cast<unsigned short>(bytes[0] << 8 | bytes[1]);
   return ok;
@@ -64,7 +66,7 @@ bool CCameraBase::ReadCameraRegister(unsigned short reg, unsigned short* value) 
 bool CCameraBase::ReadCameraRegisterByte(unsigned short reg, unsigned char* value) {
   if (!opened) return false;
   unsigned char byte = 0;
-  const bool ok = VendorTransfer(0xB7, reg, 0, true, &byte, 1, kParameterTimeoutMs, false);
+  const bool ok = VendorTransfer(controller::kReadRegisterByte, reg, 0, true, &byte, 1, kParameterTimeoutMs, false);
   if (!ok) byte = 0;
   if (value) *value = byte;
   return ok;
@@ -74,17 +76,17 @@ bool CCameraBase::GetFirmwareVer(unsigned char* version) {
   if (!opened) return false;
   unsigned char bytes[2] = {};
   // Runs with whatever time-out the previous request left on the endpoint.
-  const bool ok = VendorTransfer(0xAD, 0, 0, true, bytes, 2, 0, true);
+  const bool ok = VendorTransfer(controller::kFirmwareVersion, 0, 0, true, bytes, 2, 0, true);
   if (version) *version = (ok && bytes[0] == 'V') ? bytes[1] : 1;
   return ok;
 }
 
 bool CCameraBase::IsUSB3Host() {
   unsigned char byte = 0;
-  return VendorTransfer(0xB4, 0, 0, true, &byte, 1, kParameterTimeoutMs, false) && byte == 1;
+  return VendorTransfer(controller::kIsUsb3Host, 0, 0, true, &byte, 1, kParameterTimeoutMs, false) && byte == 1;
 }
 
 bool CCameraBase::SetTransferCount(unsigned int count) {
-  return VendorTransfer(0xB5, static_cast<unsigned short>(count >> 16), static_cast<unsigned short>(count & 0xFFFF),
-                        false, nullptr, 0, kParameterTimeoutMs, false);
+  return VendorTransfer(controller::kTransfersPerFrame, static_cast<unsigned short>(count >> 16),
+                        static_cast<unsigned short>(count & 0xFFFF), false, nullptr, 0, kParameterTimeoutMs, false);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/ControllerRequests.h"
 #include "core/FirmwareImage.h"
 #include "core/ModelInfo.h"
 #include "models/DorcCapture.h"
@@ -16,14 +17,7 @@
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kClock24Mhz = 0xA3;
-constexpr unsigned char kClock48Mhz = 0xA4;
-constexpr unsigned char kSamples8Bit = 0xAB;
-constexpr unsigned char kSamples16Bit = 0xAC;
-constexpr unsigned char kStreamOn = 0xA9;
-constexpr unsigned char kStreamOff = 0xAA;
-constexpr unsigned char kLongExposureEnd = 0xAF;
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegRowStart = 0x3002;
@@ -104,8 +98,8 @@ bool CCameraDORC::InitCamera() {
   std::lock_guard lock(SensorLock());
   if (!opened) return false;
   cmosClk = 48;
-  SendCMD(kClock48Mhz);
-  SendCMD(kSamples8Bit);
+  SendCMD(controller::kSensorClock48Mhz);
+  SendCMD(controller::kSamples8Bit);
   if (!ApplyStartupTable()) return false;
   const int config = changeConfig();
   if (config != kCommandDone) {
@@ -134,7 +128,7 @@ bool CCameraDORC::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_T
   if (!longExposure) return Cam_SetResolution();
   // The host times an exposure: end it, change the window, go on timing.
   longExposure = false;
-  SendCMD(kLongExposureEnd);
+  SendCMD(controller::kEndLongExposure);
   okc::platform::SleepMs(kWindowChangeSettleMs);
   const bool ok = Cam_SetResolution();
   longExposure = true;
@@ -144,13 +138,13 @@ bool CCameraDORC::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_T
 bool CCameraDORC::Cam_SetResolution() {
   std::lock_guard lock(SensorLock());
   if (!opened) return false;
-  if (capturing) SendCMD(kStreamOff);
+  if (capturing) SendCMD(controller::kStopStreaming);
   WriteCameraRegister(kRegRowStart, static_cast<unsigned short>(startY));
   WriteCameraRegister(kRegColumnStart, static_cast<unsigned short>(startX));
   WriteCameraRegister(kRegFrameLength, static_cast<unsigned short>(bin * height + kFrameExtraRows));
   WriteCameraRegister(kRegRowEnd, static_cast<unsigned short>(startY + bin * height - 1));
   WriteCameraRegister(kRegColumnEnd, static_cast<unsigned short>(startX + bin * width - 1));
-  if (capturing) SendCMD(kStreamOn);
+  if (capturing) SendCMD(controller::kStartStreaming);
   SetFPSPerc(fpsPercent, autoFps);
   SetExp(exposure, autoExp);
   return true;
@@ -159,12 +153,12 @@ bool CCameraDORC::Cam_SetResolution() {
 bool CCameraDORC::SetStartPos(int x, int y) {
   std::lock_guard lock(SensorLock());
   if (!StoreWindowStart(x, y)) return false;
-  if (capturing) SendCMD(kStreamOff);
+  if (capturing) SendCMD(controller::kStopStreaming);
   WriteCameraRegister(kRegRowStart, static_cast<unsigned short>(startY));
   WriteCameraRegister(kRegColumnStart, static_cast<unsigned short>(startX));
   WriteCameraRegister(kRegRowEnd, static_cast<unsigned short>(bin * height + startY - 1));
   WriteCameraRegister(kRegColumnEnd, static_cast<unsigned short>(bin * width + startX - 1));
-  if (capturing) SendCMD(kStreamOn);
+  if (capturing) SendCMD(controller::kStartStreaming);
   return true;
 }
 
@@ -290,14 +284,14 @@ bool CCameraDORC::SetExp() {
 
   if (us >= kLongLineFromUs) {
     if (lineLength != kLongLine) {
-      SendCMD(kClock24Mhz);
+      SendCMD(controller::kSensorClock24Mhz);
       cmosClk = 24;
       savedLineLength_ = lineLength;
       lineLength = kLongLine;
       WriteCameraRegister(kRegLineLength, kLongLine);
     }
   } else if (lineLength == kLongLine) {
-    SendCMD(kClock48Mhz);
+    SendCMD(controller::kSensorClock48Mhz);
     cmosClk = 48;
     SetFPSPerc(fpsPercent, autoFps);
     lineLength = savedLineLength_;
@@ -323,8 +317,8 @@ bool CCameraDORC::SetExp() {
 
 bool CCameraDORC::SetCMOSClk(int mhz) {
   std::lock_guard lock(SensorLock());
-  if (mhz == 48) SendCMD(kClock48Mhz);
-  if (mhz == 24) SendCMD(kClock24Mhz);
+  if (mhz == 48) SendCMD(controller::kSensorClock48Mhz);
+  if (mhz == 24) SendCMD(controller::kSensorClock24Mhz);
   cmosClk = mhz;
   return true;
 }
@@ -335,11 +329,11 @@ bool CCameraDORC::SetOutput16Bits(bool on) {
   if (!opened) return false;
   if (!capturing && !capture_->Starting()) {
     if (on) okc::platform::SleepMs(kSixteenBitSettleMs);
-    return SendCMD(on ? kSamples16Bit : kSamples8Bit);
+    return SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   }
   // The frame size changes: the capture run is rebuilt around the switch.
   StopCapture();
-  const bool ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+  const bool ok = SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   StartCapture();
   return ok;
 }

@@ -8,19 +8,16 @@
 #include <array>
 #include <mutex>
 
+#include "core/ControllerRequests.h"
 #include "core/ModelInfo.h"
 #include "imaging/ColourTables.h"
 #include "models/PimcCapture.h"
+#include "models/Usb2SensorControls.h"
 #include "okccamera/Clock.h"
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kClock24Mhz = 0xA3;
-constexpr unsigned char kClock48Mhz = 0xA4;
-constexpr unsigned char kSamples8Bit = 0xAB;
-constexpr unsigned char kSamples16Bit = 0xAC;
-constexpr unsigned char kLongExposureEnd = 0xAF;
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegColumnStart = 0x01;
@@ -138,7 +135,7 @@ bool CCameraPimcFamily::SetResolution(int newWidth, int newHeight, int newBin, I
 
 bool CCameraPimcFamily::SetWindowInLongExposure() {
   longExposure = false;
-  SendCMD(kLongExposureEnd);
+  SendCMD(controller::kEndLongExposure);
   okc::platform::SleepMs(kWindowChangeSettleMs);
   WriteCameraRegister(kRegRestart, 1);
   WriteCameraRegister(kRegChipControl, kChipControlValue);
@@ -225,29 +222,18 @@ bool CCameraPimcFamily::SetExp(unsigned long long microseconds) {
 
 // ---- clock and sample width ----
 
-bool CCameraPimcFamily::SetCMOSClk(int mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz != 24 && mhz != 48) return false;
-  SendCMD(mhz == 24 ? kClock24Mhz : kClock48Mhz);
-  cmosClk = mhz;
-  SetExp(exposure, autoExp);
-  return true;
-}
+bool CCameraPimcFamily::SetCMOSClk(int mhz) { return okc::models::SwitchSensorClock(*this, mhz); }
 
-bool CCameraPimcFamily::GetCMOSClk(int* mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz) *mhz = cmosClk;
-  return false;
-}
+bool CCameraPimcFamily::GetCMOSClk(int* mhz) { return okc::models::ReportSensorClock(*this, mhz); }
 
 bool CCameraPimcFamily::SetOutput16Bits(bool on) {
   std::lock_guard lock(SensorLock());
   output16Bits = on;
   if (!opened) return false;
-  if (!capturing && !capture_->Starting()) return SendCMD(on ? kSamples16Bit : kSamples8Bit);
+  if (!capturing && !capture_->Starting()) return SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   // The frame size changes: the capture run is rebuilt around the switch.
   StopCapture();
-  const bool ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+  const bool ok = SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   StartCapture();
   return ok;
 }
@@ -281,12 +267,7 @@ void CCameraPimcFamily::GetRGBBalance(int* red, int* blue, bool* automatic) {
 }
 
 bool CCameraPimcFamily::SetMisc(bool newFlipRow, bool newFlipColumn) {
-  std::lock_guard lock(SensorLock());
-  if (longExposure) return false;
-  // Flips are done in software on each frame; the sensor is not told.
-  flipRow = newFlipRow;
-  flipColumn = newFlipColumn;
-  return true;
+  return okc::models::SetSoftwareFlips(*this, newFlipRow, newFlipColumn);
 }
 
 // ---- capture ----

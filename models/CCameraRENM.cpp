@@ -8,18 +8,15 @@
 #include <array>
 #include <mutex>
 
+#include "core/ControllerRequests.h"
 #include "core/ModelInfo.h"
 #include "models/RenmCapture.h"
+#include "models/Usb2SensorControls.h"
 #include "okccamera/Clock.h"
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kClock24Mhz = 0xA3;
-constexpr unsigned char kClock48Mhz = 0xA4;
-constexpr unsigned char kSamples8Bit = 0xAB;
-constexpr unsigned char kSamples16Bit = 0xAC;
-constexpr unsigned char kLongExposureEnd = 0xAF;
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegRowStart = 0x01;
@@ -143,7 +140,7 @@ bool CCameraRENM::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_T
 
 bool CCameraRENM::SetWindowInLongExposure() {
   longExposure = false;
-  SendCMD(kLongExposureEnd);
+  SendCMD(controller::kEndLongExposure);
   okc::platform::SleepMs(kWindowChangeSettleMs);
   WriteCameraRegister(kRegRestart, 1);
   WriteCameraRegister(kRegReadMode, kReadModeNormal);
@@ -261,7 +258,7 @@ bool CCameraRENM::SetExp(unsigned long long microseconds, bool automatic) {
   if (longExposure) return true;
   // Too long for the shutter register: the host times it between two
   // commands, with the sensor at 24 MHz (the clock chosen stays in cmosClk).
-  const bool ok = SendCMD(kClock24Mhz);
+  const bool ok = SendCMD(controller::kSensorClock24Mhz);
   longExposure = true;
   return ok;
 }
@@ -273,20 +270,9 @@ bool CCameraRENM::SetExp(unsigned long long microseconds) {
 
 // ---- clock and sample width ----
 
-bool CCameraRENM::SetCMOSClk(int mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz != 24 && mhz != 48) return false;
-  SendCMD(mhz == 24 ? kClock24Mhz : kClock48Mhz);
-  cmosClk = mhz;
-  SetExp(exposure, autoExp);
-  return true;
-}
+bool CCameraRENM::SetCMOSClk(int mhz) { return okc::models::SwitchSensorClock(*this, mhz); }
 
-bool CCameraRENM::GetCMOSClk(int* mhz) {
-  std::lock_guard lock(SensorLock());
-  if (mhz) *mhz = cmosClk;
-  return false;
-}
+bool CCameraRENM::GetCMOSClk(int* mhz) { return okc::models::ReportSensorClock(*this, mhz); }
 
 bool CCameraRENM::SetFPSPerc(int percent, bool) {
   std::lock_guard lock(SensorLock());
@@ -312,7 +298,7 @@ bool CCameraRENM::SetOutput16Bits(bool on) {
   if (wasCapturing) StopCapture();
   bool ok;
   if (!on) {
-    ok = SendCMD(kSamples8Bit);
+    ok = SendCMD(controller::kSamples8Bit);
     const int clock = clockBefore16Bit_ != 0 ? clockBefore16Bit_ : cmosClk;
     clockBefore16Bit_ = 0;
     SetCMOSClk(clock);
@@ -323,7 +309,7 @@ bool CCameraRENM::SetOutput16Bits(bool on) {
       SetCMOSClk(24);
     }
     okc::platform::SleepMs(kSampleWidthSettleMs);
-    ok = SendCMD(kSamples16Bit);
+    ok = SendCMD(controller::kSamples16Bit);
   }
   if (wasCapturing) StartCapture();
   return ok;
@@ -339,12 +325,7 @@ void CCameraRENM::SetRGBBalance(int, int, bool automatic) {
 void CCameraRENM::GetRGBBalance(int*, int*, bool*) {}  // the caller's values stay as they are
 
 bool CCameraRENM::SetMisc(bool newFlipRow, bool newFlipColumn) {
-  std::lock_guard lock(SensorLock());
-  if (longExposure) return false;
-  // Flips are done in software on each frame; the sensor is not told.
-  flipRow = newFlipRow;
-  flipColumn = newFlipColumn;
-  return true;
+  return okc::models::SetSoftwareFlips(*this, newFlipRow, newFlipColumn);
 }
 
 // ---- capture ----

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/ControllerRequests.h"
 #include "core/FirmwareImage.h"
 #include "core/ModelInfo.h"
 #include "models/TavCapture.h"
@@ -21,14 +22,7 @@ using okc::models::TavcGain;
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kClock24Mhz = 0xA3;
-constexpr unsigned char kClock48Mhz = 0xA4;
-constexpr unsigned char kStreamOn = 0xA9;
-constexpr unsigned char kStreamOff = 0xAA;
-constexpr unsigned char kSamples8Bit = 0xAB;
-constexpr unsigned char kSamples16Bit = 0xAC;
-constexpr unsigned char kLongExposureEnd = 0xAF;
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegResetControl = 0x301A;
@@ -165,11 +159,11 @@ bool CCameraTAV::InitCamera() {
     if (usb3Host) fpsPercent = fpsPercentUsb3;
     GetFirmwareVer(&fwVersion);
   } else {
-    ok = SendCMD(kClock48Mhz);
+    ok = SendCMD(controller::kSensorClock48Mhz);
   }
   cmosClk = 48;
-  ok = SendCMD(kSamples8Bit) && ok;
-  ok = SendCMD(kStreamOff) && ok;
+  ok = SendCMD(controller::kSamples8Bit) && ok;
+  ok = SendCMD(controller::kStopStreaming) && ok;
   if (!ok || !ReplayInitTable()) return false;
   SetMisc(flipRow, flipColumn);
   GetSensorTemp();  // fetches the calibration words
@@ -213,7 +207,7 @@ bool CCameraTAV::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_TY
   if (!longExposure) return Cam_SetResolution();
   // A long exposure in progress is abandoned; the mode stays for the next one.
   longExposure = false;
-  SendCMD(kLongExposureEnd);
+  SendCMD(controller::kEndLongExposure);
   okc::platform::SleepMs(500);
   const bool ok = Cam_SetResolution();
   longExposure = true;
@@ -223,7 +217,7 @@ bool CCameraTAV::SetResolution(int newWidth, int newHeight, int newBin, IMAGE_TY
 bool CCameraTAV::Cam_SetResolution() {
   std::lock_guard lock(SensorLock());
   if (!opened) return false;
-  if (capturing) SendCMD(kStreamOff);
+  if (capturing) SendCMD(controller::kStopStreaming);
   bool ok = WriteCameraRegister(kRegWindowGuard, 0);
   ok = WriteWindow(true) && ok;
   ok = WriteCameraRegister(kRegWindowGuard, 0) && ok;
@@ -231,7 +225,7 @@ bool CCameraTAV::Cam_SetResolution() {
   SetCMOSClk();
   SetFPSPerc(fpsPercent, autoFps);
   SetExp(exposure, autoExp);
-  if (capturing) SendCMD(kStreamOn);
+  if (capturing) SendCMD(controller::kStartStreaming);
   return ok;
 }
 
@@ -246,9 +240,9 @@ bool CCameraTAV::SetStartPos(int x, int y) {
   if (hpcEnabled) AdjustHPCTable(hotPixelMapFull.get(), hotPixelMapRegion.get());
   // The USB 3 controller takes a new window while it streams.
   const bool pause = capturing && !usb3_;
-  if (pause) SendCMD(kStreamOff);
+  if (pause) SendCMD(controller::kStopStreaming);
   const bool ok = WriteWindow(false);
-  if (pause) SendCMD(kStreamOn);
+  if (pause) SendCMD(controller::kStartStreaming);
   return ok;
 }
 
@@ -272,8 +266,8 @@ bool CCameraTAV::SetCMOSClk(int mhz) {
   if (usb3_) return SetUsb3Clock(mhz);
   if (mhz == 24) {
     // The 24 MHz mode resets the sensor: everything is programmed again.
-    SendCMD(kStreamOff);
-    SendCMD(kClock24Mhz);
+    SendCMD(controller::kStopStreaming);
+    SendCMD(controller::kSensorClock24Mhz);
     okc::platform::SleepMs(100);
     bool ok = ReplayInitTable();
     ok = WriteWindow(true) && ok;
@@ -281,12 +275,12 @@ bool CCameraTAV::SetCMOSClk(int mhz) {
     SetBrightness(brightness);
     cmosClk = 24;
     ok = SetGain() && ok;
-    SendCMD(kStreamOn);
+    SendCMD(controller::kStartStreaming);
     SetMisc(flipRow, flipColumn);
     return ok;
   }
   bool ok = true;
-  if (cmosClk == 24) ok = SendCMD(kClock48Mhz);
+  if (cmosClk == 24) ok = SendCMD(controller::kSensorClock48Mhz);
   return ProgramPll(mhz, okc::models::FindTavcPll(mhz)) && ok;
 }
 
@@ -326,7 +320,7 @@ bool CCameraTAV::SetOutput16Bits(bool on) {
     // The frame size changes: the capture run is rebuilt around the switch.
     StopCapture();
     SetCMOSClk();
-    ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+    ok = SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
     SetUsb3Timing();
     StartCapture();
     return ok;
@@ -336,7 +330,7 @@ bool CCameraTAV::SetOutput16Bits(bool on) {
     // The slower clock settles before the controller changes its sample packing.
     okc::platform::SleepMs(200);
   }
-  ok = SendCMD(on ? kSamples16Bit : kSamples8Bit);
+  ok = SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   SetUsb3Timing();
   return ok;
 }
@@ -350,7 +344,7 @@ void CCameraTAV::SetUsb3Timing() {
 bool CCameraTAV::SetUsb3Clock(int mhz) {
   if (mhz == 24) {
     // The 24 MHz mode resets the sensor: everything is programmed again.
-    SendCMD(kStreamOff);
+    SendCMD(controller::kStopStreaming);
     okc::platform::SleepMs(100);
     bool ok = ReplayInitTable();
     ok = WriteWindow(true) && ok;

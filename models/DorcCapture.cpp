@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "core/ControllerRequests.h"
 #include "core/FrameMarker.h"
 #include "okccamera/CCameraDORC.h"
 #include "okccamera/Clock.h"
@@ -15,11 +16,7 @@ namespace okc::models {
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kStreamOn = 0xA9;
-constexpr unsigned char kStreamOff = 0xAA;
-constexpr unsigned char kLongExposureBegin = 0xAE;
-constexpr unsigned char kLongExposureEnd = 0xAF;  // also sent before streaming starts
+namespace controller = okc::core::controller;
 
 constexpr unsigned short kRegLineLength = 0x300C;
 constexpr unsigned short kRegIntegrationRows = 0x3012;
@@ -86,14 +83,14 @@ core::TransferPlan DorcCapture::PlanFrame() {
 }
 
 void DorcCapture::PrepareStream(const core::TransferPlan&) {
-  cam_.SendCMD(kStreamOff);
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kStopStreaming);
+  cam_.SendCMD(controller::kEndLongExposure);
 }
 
 uint64_t DorcCapture::StreamSettleMs() const { return kStreamSettleMs; }
-void DorcCapture::StartStream() { cam_.SendCMD(kStreamOn); }
+void DorcCapture::StartStream() { cam_.SendCMD(controller::kStartStreaming); }
 void DorcCapture::StopStream() {
-  if (cam_.opened) cam_.SendCMD(kStreamOff);
+  if (cam_.opened) cam_.SendCMD(controller::kStopStreaming);
 }
 
 // ---- reading frames ----
@@ -127,7 +124,7 @@ std::optional<core::FrameWaits> DorcCapture::RunLongExposure(core::CaptureContex
   const uint64_t startExposureUs = cam_.exposure;
   cam_.WriteCameraRegister(kRegIntegrationRows, kLongExposureRows);
   if (!context.Sleep(kLongExposureSettleMs)) return std::nullopt;
-  cam_.SendCMD(kLongExposureBegin);
+  cam_.SendCMD(controller::kBeginLongExposure);
   // What the transfers caught before the exposure began is not its frame.
   context.RequeueTransfers(kRequeueWaitMs);
 
@@ -142,7 +139,7 @@ std::optional<core::FrameWaits> DorcCapture::RunLongExposure(core::CaptureContex
                           static_cast<int64_t>(readoutMs / kLongExposureStepMs);
     going = context.SleepSteps(std::max<int64_t>(steps, 0), kLongExposureStepMs, unchanged);
   }
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kEndLongExposure);
   if (!going || !context.Capturing()) return std::nullopt;
   core::FrameWaits waits;
   waits.firstMs = static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(readoutMs, 1), UINT32_MAX));
@@ -158,11 +155,11 @@ void DorcCapture::AfterLongExposure() {
   const int64_t rows = clocks / std::max<int64_t>(cam_.lineLength, 1);
   if (rows < static_cast<int64_t>(kNormalRowsBelow) && exposureUs < kNormalExposureBelowUs) {
     // Back in range of the shutter register: leave long-exposure mode.
-    cam_.SendCMD(kLongExposureEnd);
+    cam_.SendCMD(controller::kEndLongExposure);
     okc::platform::SleepMs(kLeaveSettleMs);
     cam_.WriteCameraRegister(kRegIntegrationRows, static_cast<unsigned short>(std::max<int64_t>(rows, 1)));
     cam_.SetExp(exposureUs, cam_.autoExp);
-    cam_.SendCMD(kStreamOn);
+    cam_.SendCMD(controller::kStartStreaming);
     cam_.longExposure = false;
   }
 }
@@ -177,12 +174,12 @@ void DorcCapture::RestartStream(core::StreamRestart how, core::CaptureContext& c
   if (!cam_.opened) return;
   if (how == core::StreamRestart::EndExposureAndStart) {
     // After frames that did not arrive whole.
-    cam_.SendCMD(kLongExposureEnd);
-    cam_.SendCMD(kStreamOn);
+    cam_.SendCMD(controller::kEndLongExposure);
+    cam_.SendCMD(controller::kStartStreaming);
     context.Sleep(kRestartSettleMs);
   } else {
     // After frames without their marker.
-    cam_.SendCMD(kStreamOn);
+    cam_.SendCMD(controller::kStartStreaming);
   }
 }
 

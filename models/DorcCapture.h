@@ -19,7 +19,12 @@ class DorcCapture final : public core::CapturePolicy {
   explicit DorcCapture(CCameraDORC& camera);
 
   bool Start() { return engine_.Start(); }
-  bool Stop() { return engine_.Stop(); }
+  // The stages' frames go with the run; a later frame that needs them makes them again.
+  bool Stop() {
+    const bool stopped = engine_.Stop();
+    delivery_.ReleaseStageFrames();
+    return stopped;
+  }
   bool Starting() const { return engine_.Starting(); }
   bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
     return delivery_.Deliver(buffer, size, timeoutMs);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "core/ControllerRequests.h"
 #include "core/FrameMarker.h"
 #include "core/ModelInfo.h"
 #include "models/HostTimedExposure.h"
@@ -16,11 +17,7 @@ namespace okc::models {
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kStreamOn = 0xA9;
-constexpr unsigned char kStreamOff = 0xAA;
-constexpr unsigned char kLongExposureBegin = 0xAE;
-constexpr unsigned char kLongExposureEnd = 0xAF;  // also sent before streaming starts
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegChipControl = 0x07;
@@ -98,10 +95,10 @@ core::TransferPlan PimcCapture::PlanFrame() {
   return core::TransferPlan::ForWindow(cam_.width, cam_.height, cam_.bin, cam_.output16Bits, kChunkBytes);
 }
 
-void PimcCapture::PrepareStream(const core::TransferPlan&) { cam_.SendCMD(kLongExposureEnd); }
-void PimcCapture::StartStream() { cam_.SendCMD(kStreamOn); }
+void PimcCapture::PrepareStream(const core::TransferPlan&) { cam_.SendCMD(controller::kEndLongExposure); }
+void PimcCapture::StartStream() { cam_.SendCMD(controller::kStartStreaming); }
 void PimcCapture::StopStream() {
-  if (cam_.opened) cam_.SendCMD(kStreamOff);
+  if (cam_.opened) cam_.SendCMD(controller::kStopStreaming);
 }
 
 // ---- reading frames ----
@@ -138,14 +135,14 @@ std::optional<core::FrameWaits> PimcCapture::RunLongExposure(core::CaptureContex
   longExposureGain_ = cam_.gain;
   cam_.WriteCameraRegister(kRegExposureRows, kLongExposureRows);
   if (!context.Sleep(kLongExposureSettleMs)) return std::nullopt;
-  cam_.SendCMD(kLongExposureBegin);
+  cam_.SendCMD(controller::kBeginLongExposure);
   // What the transfers caught before the exposure began is not its frame.
   context.RequeueTransfers(kRequeueWaitMs);
 
   // A stop or a new exposure ends the wait early.
   const bool going = WaitHostTimedExposure(context, startExposureUs,
                                            [this, startExposureUs] { return cam_.exposure == startExposureUs; });
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kEndLongExposure);
   if (!going || !context.Sleep(kLongExposureSettleMs)) return std::nullopt;
   core::FrameWaits waits;
   waits.firstMs = kLongExposureWaitMs;
@@ -174,7 +171,7 @@ void PimcCapture::RestartStream(core::StreamRestart how, core::CaptureContext&) 
   if (!cam_.opened) return;
   if (how == core::StreamRestart::EndExposureAndStart) {
     // After frames that did not arrive whole.
-    cam_.SendCMD(kLongExposureEnd);
+    cam_.SendCMD(controller::kEndLongExposure);
     cam_.WriteCameraRegister(kRegRestart, 1);
     cam_.WriteCameraRegister(kRegChipControl, kChipControlValue);
   } else {

@@ -33,7 +33,12 @@ class PimcCapture final : public core::CapturePolicy {
   PimcCapture(CCameraPimcFamily& camera, core::ModelId model);
 
   bool Start() { return engine_.Start(); }
-  bool Stop() { return engine_.Stop(); }
+  // The stages' frames go with the run; a later frame that needs them makes them again.
+  bool Stop() {
+    const bool stopped = engine_.Stop();
+    delivery_.ReleaseStageFrames();
+    return stopped;
+  }
   bool Starting() const { return engine_.Starting(); }
   bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
     return delivery_.Deliver(buffer, size, timeoutMs);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "core/ControllerRequests.h"
 #include "core/FrameMarker.h"
 #include "core/ModelInfo.h"
 #include "models/HostTimedExposure.h"
@@ -19,11 +20,7 @@ namespace okc::models {
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kStreamOn = 0xA9;
-constexpr unsigned char kStreamOff = 0xAA;
-constexpr unsigned char kLongExposureBegin = 0xAE;
-constexpr unsigned char kLongExposureEnd = 0xAF;  // also sent before streaming starts
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegExposureRows = 0x09;
@@ -96,14 +93,14 @@ core::TransferPlan RenmCapture::PlanFrame() {
 }
 
 void RenmCapture::PrepareStream(const core::TransferPlan&) {
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kEndLongExposure);
   cam_.WriteCameraRegister(kRegReadMode, cam_.longExposure ? kReadModeTriggered : kReadModeNormal);
 }
 
-void RenmCapture::StartStream() { cam_.SendCMD(kStreamOn); }
+void RenmCapture::StartStream() { cam_.SendCMD(controller::kStartStreaming); }
 
 void RenmCapture::StopStream() {
-  if (cam_.opened) cam_.SendCMD(kStreamOff);
+  if (cam_.opened) cam_.SendCMD(controller::kStopStreaming);
 }
 
 // ---- reading frames ----
@@ -137,13 +134,13 @@ std::optional<core::FrameWaits> RenmCapture::RunLongExposure(core::CaptureContex
   cam_.WriteCameraRegister(kRegReadMode, kReadModeTriggered);
   cam_.WriteCameraRegister(kRegRestart, 1);
   if (!context.Sleep(kLongExposureSettleMs)) return std::nullopt;
-  cam_.SendCMD(kLongExposureBegin);
+  cam_.SendCMD(controller::kBeginLongExposure);
   // What the transfers caught before the exposure began is not its frame.
   context.RequeueTransfers(kRequeueWaitMs);
   // A stop or a new exposure ends the wait early.
   const bool going = WaitHostTimedExposure(context, startExposureUs,
                                            [this, startExposureUs] { return cam_.exposure == startExposureUs; });
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kEndLongExposure);
   if (!going) return std::nullopt;
   transferWaitMs_ = kLongExposureWaitMs;
   core::FrameWaits waits;
@@ -172,7 +169,7 @@ void RenmCapture::RestartStream(core::StreamRestart how, core::CaptureContext& c
   if (!cam_.opened) return;
   if (how == core::StreamRestart::EndExposureAndStart) {
     // After frames that did not arrive whole.
-    cam_.SendCMD(kLongExposureEnd);
+    cam_.SendCMD(controller::kEndLongExposure);
     if (!context.Sleep(kRestartSettleMs) || !cam_.opened) return;
     cam_.WriteCameraRegister(kRegRestart, 1);
     cam_.WriteCameraRegister(kRegReadMode, kReadModeNormal);

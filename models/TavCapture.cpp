@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "core/ControllerRequests.h"
 #include "core/FrameMarker.h"
 #include "models/TavcClock.h"
 #include "models/TavcFrame.h"
@@ -18,11 +19,7 @@ namespace okc::models {
 
 namespace {
 
-// Vendor commands of the camera's controller.
-constexpr unsigned char kStreamOn = 0xA9;
-constexpr unsigned char kStreamOff = 0xAA;
-constexpr unsigned char kLongExposureBegin = 0xAE;
-constexpr unsigned char kLongExposureEnd = 0xAF;  // also restarts the stream after errors
+namespace controller = okc::core::controller;
 
 // Sensor registers.
 constexpr unsigned short kRegLineLength = 0x300C;
@@ -65,7 +62,6 @@ constexpr uint64_t kQueueUnmarkedBelowUs = 100000;
 constexpr uint64_t kStartSettleMs = 100;
 
 // USB 3 models.
-constexpr unsigned char kFrameSize = 0xB5;
 constexpr uint32_t kUsb3ChunkBytes = 262144;
 constexpr size_t kFrameSizeUnit = 16384;
 constexpr uint64_t kUsb3StartSettleMs = 200;
@@ -131,19 +127,19 @@ core::TransferPlan TavCapture::PlanFrame() {
 }
 
 void TavCapture::PrepareStream(const core::TransferPlan& plan) {
-  cam_.SendCMD(kStreamOff);
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kStopStreaming);
+  cam_.SendCMD(controller::kEndLongExposure);
   if (usb3_) {
     // The frame size in 16 KiB units, rounded up: high half as value, low half as index.
     const size_t units = (plan.frameBytes + kFrameSizeUnit - 1) / kFrameSizeUnit;
-    cam_.SendCMD(kFrameSize, static_cast<unsigned short>(units >> 16), static_cast<unsigned short>(units & 0xFFFF),
-                 false, nullptr, 0);
+    cam_.SendCMD(controller::kTransfersPerFrame, static_cast<unsigned short>(units >> 16),
+                 static_cast<unsigned short>(units & 0xFFFF), false, nullptr, 0);
   }
 }
 
 uint64_t TavCapture::StreamSettleMs() const { return usb3_ ? kUsb3StartSettleMs : kStartSettleMs; }
-void TavCapture::StartStream() { cam_.SendCMD(kStreamOn); }
-void TavCapture::StopStream() { cam_.SendCMD(kStreamOff); }
+void TavCapture::StartStream() { cam_.SendCMD(controller::kStartStreaming); }
+void TavCapture::StopStream() { cam_.SendCMD(controller::kStopStreaming); }
 
 // ---- reading frames ----
 
@@ -197,7 +193,7 @@ bool TavCapture::EnterUsb3LongExposure(core::CaptureContext& context) {
   // What the queued transfers hold was read at the old clock.
   context.RequeueTransfers(kUsb3RequeueWaitMs);
   if (!context.Sleep(kUsb3RequeueSettleMs)) return false;
-  cam_.SendCMD(kStreamOn);
+  cam_.SendCMD(controller::kStartStreaming);
   return true;
 }
 
@@ -214,7 +210,7 @@ std::optional<core::FrameWaits> TavCapture::RunLongExposure(core::CaptureContext
     cam_.WriteCameraRegister(kRegIntegration, kLongExposureLines);
     if (!context.Sleep(kLongExposureSettleMs)) return std::nullopt;
   }
-  cam_.SendCMD(kLongExposureBegin);
+  cam_.SendCMD(controller::kBeginLongExposure);
 
   // Duration of a 4095-line integration, which the camera adds after 0xAF.
   const uint64_t clock = static_cast<uint64_t>(std::max(cam_.cmosClk, 1));
@@ -229,7 +225,7 @@ std::optional<core::FrameWaits> TavCapture::RunLongExposure(core::CaptureContext
   } else {
     going = context.Sleep(startExposureUs / 1000);
   }
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kEndLongExposure);
   if (!going) return std::nullopt;
   core::FrameWaits waits;
   waits.firstMs = static_cast<uint32_t>(readoutMs);
@@ -257,13 +253,13 @@ void TavCapture::AfterLongExposure() {
 }
 
 void TavCapture::LeaveLongExposure() {
-  cam_.SendCMD(kLongExposureEnd);
+  cam_.SendCMD(controller::kEndLongExposure);
   unsigned short coarse = 0;
   cam_.ReadCameraRegister(kRegCoarseGain, &coarse);
   cam_.WriteCameraRegister(kRegCoarseGain, static_cast<unsigned short>((coarse & 0x0FFF) | 0x1000));
   cam_.SetCMOSClk();
   cam_.SetExp(cam_.exposure, cam_.autoExp);  // stored now, written by the companion thread
-  cam_.SendCMD(kStreamOn);
+  cam_.SendCMD(controller::kStartStreaming);
   cam_.longExposure = false;
 }
 
@@ -278,16 +274,18 @@ void TavCapture::NudgeLineLength() {
 void TavCapture::RestartStream(core::StreamRestart how, core::CaptureContext& context) {
   switch (how) {
     case core::StreamRestart::EndExposureAndStart:
-      cam_.SendCMD(kLongExposureEnd);
-      cam_.SendCMD(kStreamOn);
+      cam_.SendCMD(controller::kEndLongExposure);
+      cam_.SendCMD(controller::kStartStreaming);
       context.Sleep(kPortResetSettleMs);
       break;
-    case core::StreamRestart::Start: cam_.SendCMD(kStreamOn); break;
+    case core::StreamRestart::Start:
+      cam_.SendCMD(controller::kStartStreaming);
+      break;
     case core::StreamRestart::StopAndStart:
       if (!context.Sleep(kUsb3PortResetSettleMs)) return;
-      cam_.SendCMD(kStreamOff);
+      cam_.SendCMD(controller::kStopStreaming);
       if (!context.Sleep(kUsb3RestartGapMs)) return;
-      cam_.SendCMD(kStreamOn);
+      cam_.SendCMD(controller::kStartStreaming);
       break;
   }
 }

@@ -21,7 +21,12 @@ class TavCapture final : public core::CapturePolicy {
   TavCapture(CCameraTAV& camera, bool colour, bool usb3);
 
   bool Start() { return engine_.Start(); }
-  bool Stop() { return engine_.Stop(); }
+  // The stages' frames go with the run; a later frame that needs them makes them again.
+  bool Stop() {
+    const bool stopped = engine_.Stop();
+    delivery_.ReleaseStageFrames();
+    return stopped;
+  }
   bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
     return delivery_.Deliver(buffer, size, timeoutMs);
   }

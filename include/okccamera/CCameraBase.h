@@ -112,11 +112,16 @@ class OKC_API CCameraBase {
   // ---- buffers, allocated when first needed ----
   // Bytes of the largest raw frame of this model (16-bit samples of the full sensor).
   size_t FrameBufferBytes() const;
-  // Transfer buffers A and B, the working frame (frame queue slots fill on
-  // their first frame). False when memory runs out.
+  // Transfer buffers A and B (frame queue slots fill on their first frame).
+  // False when memory runs out.
   bool EnsureFrameBuffers();
-  // The full and binned colour frames.
-  bool EnsureColourFrames();
+  // The frames only the image stages one after the other work in (the
+  // one-pass delivery reads frames in their queue slot): the working frame,
+  // and the full and binned colour frames. Made by frame delivery when a frame
+  // first needs them, released by it (ReleaseStageFrames) when capture stops.
+  bool EnsureWorkingFrame();
+  bool EnsureColourFrames(bool full, bool binned);
+  void ReleaseStageFrames();
   // The dark-frame tables (full and working dark frame, hot list and flags).
   bool EnsureDarkTables();
   // The hot-pixel maps and list.

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -73,6 +74,13 @@ class FrameQueue {
   // Ends the loan: the lent frame leaves the queue (unless Reset emptied the
   // queue meanwhile).
   void ReturnLent();
+  // The look-ahead on a lent frame: waits up to timeoutMs until a frame is
+  // queued behind it, or until a Reset has ended the run the lent frame came
+  // from. True when either happened; PeekBehindLent tells which.
+  bool WaitBehindLent(uint32_t timeoutMs);
+  // Copies the first `length` bytes (at most the slot size) of the frame queued
+  // behind the lent one. False when there is none, no loan, or its run is over.
+  bool PeekBehindLent(uint8_t* out, size_t length);
   // Copies the first `length` bytes (at most the slot size) of the oldest frame
   // without taking it. False when empty.
   bool PeekFront(uint8_t* out, size_t length);
@@ -105,6 +113,11 @@ class FrameQueue {
   // Holds at most one signal: released only on the count's 0 -> 1 step, and
   // drained whenever the count returns to 0.
   std::binary_semaphore frameAvailable_{0};
+  // Signalled on every Push and Reset, for the look-ahead behind a lent frame.
+  std::condition_variable queueChanged_;
+
+  // Under lock_: a frame follows the lent one, or a Reset ended the loan's run.
+  bool BehindLentSettled() const { return lentIndex_ >= 0 && (lentGeneration_ != generation_ || count_ >= 2); }
 };
 
 }  // namespace okc::core
