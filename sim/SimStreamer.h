@@ -3,6 +3,9 @@
 // period of the sensor's registers and pushes it as one chunk into the bulk IN
 // stream, times host-timed long exposures between AE and AF, drops frames the
 // host has not made room for, and plays the stream faults tests ask for.
+// Frames are timed from the due time of the frame before, so the stream keeps
+// the register period; one frame buffer goes round between the thread and
+// the bulk stream, which hands it back once the host has read it.
 //
 // Locking: the camera calls the command hooks and Settle with its own lock held,
 // and they take the streamer's lock inside it. The thread never holds the
