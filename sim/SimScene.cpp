@@ -93,8 +93,10 @@ inline uint32_t Mix32(uint32_t x) {
 
 // On x86-64 the row kernels below also exist as AVX2 copies, picked when the
 // library loads on a processor that has it. The arithmetic is the same (no
-// fused multiply-add), so both give the same frame for the same seed.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// fused multiply-add), so both give the same frame for the same seed. Not under
+// the sanitizers: their instrumented resolvers would run before the sanitizer is up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #define OKC_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define OKC_ROW_KERNEL
