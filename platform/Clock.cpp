@@ -39,6 +39,8 @@ uint64_t RealClock::NowMs() { return RealMicros() / 1000; }
 
 void RealClock::SleepMs(uint64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+uint64_t RealClock::NowUs() { return RealMicros(); }
+
 FastClock::FastClock(double speedup)
     : speedup_(speedup > 0 ? speedup : 1.0), startRealUs_(RealMicros()), startMs_(startRealUs_ / 1000) {}
 
@@ -46,6 +48,13 @@ uint64_t FastClock::NowMs() {
   const double elapsedUs = static_cast<double>(RealMicros() - startRealUs_);
   return startMs_ + static_cast<uint64_t>(elapsedUs * speedup_ / 1000.0);
 }
+
+uint64_t FastClock::NowUs() {
+  const double elapsedUs = static_cast<double>(RealMicros() - startRealUs_);
+  return startMs_ * 1000 + static_cast<uint64_t>(elapsedUs * speedup_);
+}
+
+std::optional<uint64_t> FastClock::RealUsFor(uint64_t us) { return static_cast<uint64_t>(us / speedup_); }
 
 void FastClock::SleepMs(uint64_t ms) {
   const uint64_t until = NowMs() + ms;

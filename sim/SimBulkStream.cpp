@@ -20,6 +20,12 @@ void BulkStream::Push(std::vector<uint8_t> chunk) {
   Serve();
 }
 
+std::vector<uint8_t> BulkStream::TakeSpentChunk() {
+  std::vector<uint8_t> chunk;
+  chunk.swap(spent_);
+  return chunk;
+}
+
 void BulkStream::Serve() {
   while (!transfers_.empty() && !chunks_.empty()) {
     QueuedRequest transfer = std::move(transfers_.front());
@@ -30,6 +36,7 @@ void BulkStream::Serve() {
     chunkOffset_ += n;
     pendingBytes_ -= n;
     if (chunkOffset_ == chunk.size()) {
+      spent_ = std::move(chunks_.front());
       chunks_.pop_front();
       chunkOffset_ = 0;
     }

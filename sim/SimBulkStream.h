@@ -43,6 +43,10 @@ class BulkStream {
   void Submit(QueuedRequest transfer);
   // Appends a chunk; its end finishes the transfer that reads it, like a short packet.
   void Push(std::vector<uint8_t> chunk);
+  // The storage of the last chunk the host has read to its end, for the sender
+  // to fill again (empty if there is none). A chunk the host is still reading
+  // is never handed out.
+  std::vector<uint8_t> TakeSpentChunk();
   size_t PendingBytes() const { return pendingBytes_; }
   size_t QueuedTransfers() const { return transfers_.size(); }
 
@@ -56,6 +60,7 @@ class BulkStream {
   std::deque<QueuedRequest> transfers_;
   std::deque<std::vector<uint8_t>> chunks_;
   size_t chunkOffset_ = 0;  // bytes of chunks_.front() already sent
+  std::vector<uint8_t> spent_;  // read to its end; kept so the next frame needs no allocation
   size_t pendingBytes_ = 0;
 };
 

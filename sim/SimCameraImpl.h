@@ -151,7 +151,7 @@ class SimCameraImpl final : public SimCamera,
 
   // --- StreamPort (SimStreamer.cpp) ---
   std::optional<StreamSnapshot> NextFrameSnapshot() override;
-  bool DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) override;
+  Delivery DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) override;
   void UnplugDevice() override;
   // The next frame from the registers; called with mutex_ held.
   std::optional<StreamSnapshot> SnapshotLocked() const;

@@ -75,30 +75,48 @@ class NormalTable {
   float values_[kSize];
 };
 
-// Draws normal deviates five at a time from one 64-bit random number.
-class NormalSource {
- public:
-  explicit NormalSource(uint64_t seed) : random_(seed) {}
-  float Next() {
-    if (left_ == 0) {
-      bits_ = random_.Next();
-      left_ = 64 / NormalTable::kBits;
-    }
-    --left_;
-    const float value = Table()[bits_];
-    bits_ >>= NormalTable::kBits;
-    return value;
-  }
+const NormalTable& Normals() {
+  static const NormalTable table;
+  return table;
+}
 
- private:
-  static const NormalTable& Table() {
-    static const NormalTable table;
-    return table;
+// A 32-bit finaliser (two multiplies, three shifts): consecutive inputs give
+// unrelated outputs, and a loop over a row of inputs vectorises.
+inline uint32_t Mix32(uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  x *= 0x846CA68Bu;
+  x ^= x >> 16;
+  return x;
+}
+
+// On x86-64 the row kernels below also exist as AVX2 copies, picked when the
+// library loads on a processor that has it. The arithmetic is the same (no
+// fused multiply-add), so both give the same frame for the same seed. Not under
+// the sanitizers: their instrumented resolvers would run before the sanitizer is up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define OKC_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define OKC_ROW_KERNEL
+#endif
+
+// Fills `out` with one standard normal deviate per column of frame row `row`.
+// Each pixel's deviate depends only on the seed and its place in the frame, so
+// no generator state runs from pixel to pixel: the hashes vectorise and only
+// the table look-up stays scalar. One hash gives the deviates of two columns.
+// `hashes` is scratch for (width + 1) / 2 values.
+OKC_ROW_KERNEL void NormalRow(uint64_t seed, int row, uint32_t* hashes, float* out, int width) {
+  const auto rowKey = static_cast<uint32_t>(Random(seed ^ (static_cast<uint64_t>(row) << 32)).Next());
+  const int pairs = (width + 1) / 2;
+  for (int p = 0; p < pairs; ++p) hashes[p] = Mix32(rowKey + static_cast<uint32_t>(p) * 0x9E3779B9u);
+  const NormalTable& table = Normals();
+  for (int c = 0; c < width; ++c) {
+    const uint32_t h = hashes[c >> 1];
+    out[c] = table[(c & 1) != 0 ? h >> 8 : h >> (32 - NormalTable::kBits)];  // the table keeps the low 12 bits
   }
-  Random random_;
-  uint64_t bits_ = 0;
-  int left_ = 0;
-};
+}
 
 // Star and hot-pixel counts are given for this array and scale with the area of others.
 constexpr double kReferenceArea = 1280.0 * 964.0;
@@ -115,6 +133,39 @@ inline float MeanDn(float light, float dark, float lightOn, float gainTime) {
 // the settings are made finite before, so `value` is never NaN.
 inline int Quantise(float value) {
   return static_cast<int>(std::min(std::max(value, 0.0f), static_cast<float>(kMaxSample)) + 0.5f);
+}
+
+// What one frame row needs beyond the scene: per column parity, gain x time
+// for the mean, the share of the scene's light that arrives, and the noise
+// terms (both grow with the gain).
+struct RowTerms {
+  float gainTime[2];
+  float lightOn[2];
+  float shot[2];  // variance per DN of signal
+  float read[2];  // variance of the read noise
+  float black;
+};
+
+// The 12-bit samples of one row: black + mean (+ sigma x deviate), saturating.
+// `deviates` is null for a frame without noise. Selects by parity rather than
+// indexing by it, so the loops stay vectorisable.
+OKC_ROW_KERNEL void SampleRow(const float* light, const float* dark, const RowTerms& terms, const float* deviates,
+                              float* mean, uint16_t* out, int width) {
+  // Local copies: the compiler need not fear that writing a row changes them.
+  const RowTerms t = terms;
+  for (int c = 0; c < width; ++c) {
+    const bool odd = (c & 1) != 0;
+    mean[c] = MeanDn(light[c], dark[c], odd ? t.lightOn[1] : t.lightOn[0], odd ? t.gainTime[1] : t.gainTime[0]);
+  }
+  if (deviates) {
+    for (int c = 0; c < width; ++c) {
+      const bool odd = (c & 1) != 0;
+      const float sigma = std::sqrt((odd ? t.shot[1] : t.shot[0]) * std::max(mean[c], 0.0f) + (odd ? t.read[1] : t.read[0]));
+      out[c] = static_cast<uint16_t>(Quantise(t.black + mean[c] + sigma * deviates[c]));
+    }
+  } else {
+    for (int c = 0; c < width; ++c) out[c] = static_cast<uint16_t>(Quantise(t.black + mean[c]));
+  }
 }
 
 // Exposure, gains and black level inside the range a sensor can have, and
@@ -254,55 +305,53 @@ bool SimScene::Render(const FrameSettings& settings, uint64_t noiseSeed, std::ve
   out.resize(bytes);
   if (bytes == 0) return false;
 
-  NormalSource normal(noiseSeed);
-  const bool noise = s.noise, sixteenBit = s.sixteenBit, leftAligned = s.leftAlignedHighFirst;
+  const bool sixteenBit = s.sixteenBit, leftAligned = s.leftAlignedHighFirst;
   const int bits = s.sampleBits, drop = 12 - s.sampleBits;
-  const float black = static_cast<float>(s.blackLevel);
   const int width = s.width;
-  // One row at a time in simple loops the compiler can vectorise.
-  std::vector<float> mean(width), deviates(noise ? width : 0);
-  std::vector<uint16_t> samples(width);
+  // Per-row scratch lives with the thread, so a stream of frames allocates nothing.
+  thread_local std::vector<float> mean, deviates;
+  thread_local std::vector<uint32_t> hashes;
+  thread_local std::vector<uint16_t> samples;
+  const auto w = static_cast<size_t>(width);
+  mean.resize(w);
+  samples.resize(w);
+  if (s.noise) {
+    deviates.resize(w);
+    hashes.resize((w + 1) / 2);
+  }
+  uint16_t* q = samples.data();
   uint8_t* o = out.data();
   for (int row = 0; row < s.height; ++row) {
     const int y = s.y + row;
-    // Per column parity: gain x time for the mean, and the noise terms, which grow with the gain.
-    float gainTime[2], shot[2], read[2], lightOn[2];
+    RowTerms terms;
+    terms.black = static_cast<float>(s.blackLevel);
     for (int p = 0; p < 2; ++p) {
       const double gain = s.cellGain[y & 1][(s.x + p) & 1];
-      lightOn[p] = s.lensCovered ? 0.0f : LightFactor(s.x + p, y, s.light);
-      gainTime[p] = static_cast<float>(gain * s.exposureUs * 1e-6);
-      shot[p] = static_cast<float>(gain * kDnPerElectron);
-      read[p] = static_cast<float>(gain * kReadNoiseDn * gain * kReadNoiseDn);
+      terms.lightOn[p] = s.lensCovered ? 0.0f : LightFactor(s.x + p, y, s.light);
+      terms.gainTime[p] = static_cast<float>(gain * s.exposureUs * 1e-6);
+      terms.shot[p] = static_cast<float>(gain * kDnPerElectron);
+      terms.read[p] = static_cast<float>(gain * kReadNoiseDn * gain * kReadNoiseDn);
     }
-    const float* light = &light_[Index(s.x, y)];
-    const float* dark = &dark_[Index(s.x, y)];
-    for (int c = 0; c < width; ++c) mean[c] = MeanDn(light[c], dark[c], lightOn[c & 1], gainTime[c & 1]);
-    if (noise) {
-      for (int c = 0; c < width; ++c) deviates[c] = normal.Next();
-      for (int c = 0; c < width; ++c) {
-        const float sigma = std::sqrt(shot[c & 1] * std::max(mean[c], 0.0f) + read[c & 1]);
-        samples[c] = static_cast<uint16_t>(Quantise(black + mean[c] + sigma * deviates[c]));
-      }
-    } else {
-      for (int c = 0; c < width; ++c) samples[c] = static_cast<uint16_t>(Quantise(black + mean[c]));
-    }
+    if (s.noise) NormalRow(noiseSeed, row, hashes.data(), deviates.data(), width);
+    SampleRow(&light_[Index(s.x, y)], &dark_[Index(s.x, y)], terms, s.noise ? deviates.data() : nullptr, mean.data(),
+              q, width);
     // From 12-bit steps to the sensor's resolution, then into bytes.
     if (drop > 0)
-      for (int c = 0; c < width; ++c) samples[c] = static_cast<uint16_t>(samples[c] >> drop);
+      for (int c = 0; c < width; ++c) q[c] = static_cast<uint16_t>(q[c] >> drop);
     if (!sixteenBit) {
-      for (int c = 0; c < width; ++c) o[c] = static_cast<uint8_t>(samples[c] >> (bits - 8));
+      for (int c = 0; c < width; ++c) o[c] = static_cast<uint8_t>(q[c] >> (bits - 8));
       o += width;
     } else if (leftAligned) {
       for (int c = 0; c < width; ++c) {
-        const auto word = static_cast<uint16_t>(samples[c] << (16 - bits));
+        const auto word = static_cast<uint16_t>(q[c] << (16 - bits));
         o[2 * c] = static_cast<uint8_t>(word >> 8);
         o[2 * c + 1] = static_cast<uint8_t>(word);
       }
       o += 2 * static_cast<size_t>(width);
     } else {
       for (int c = 0; c < width; ++c) {
-        o[2 * c] = static_cast<uint8_t>(samples[c] >> (bits - 8));
-        o[2 * c + 1] = static_cast<uint8_t>(samples[c] & ((1 << (bits - 8)) - 1));
+        o[2 * c] = static_cast<uint8_t>(q[c] >> (bits - 8));
+        o[2 * c + 1] = static_cast<uint8_t>(q[c] & ((1 << (bits - 8)) - 1));
       }
       o += 2 * static_cast<size_t>(width);
     }

@@ -81,7 +81,8 @@ class SimScene {
 
   // The noiseless sample at a sensor pixel in the sensor's resolution; -1 outside the array.
   int ExpectedValue(int x, int y, const FrameSettings& settings) const;
-  // Writes the frame's samples (no marker) into `out`, resized to FrameBytes.
+  // Writes the frame's samples (no marker) into `out`, resized to FrameBytes
+  // (its storage is reused: a stream renders into the same buffer each frame).
   // The noise comes from `noiseSeed`; the same seed gives the same frame.
   // False, with `out` empty, if the window does not fit.
   bool Render(const FrameSettings& settings, uint64_t noiseSeed, std::vector<uint8_t>& out) const;

@@ -1,6 +1,9 @@
 #include "sim/SimStreamer.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "okccamera/Clock.h"
@@ -9,15 +12,27 @@
 namespace okc::sim {
 namespace {
 
-// Sleep steps: short, so AA, unplug and destruction stop the thread within a few milliseconds.
+// Sleep steps on a clock that moves only when told: short, so AA, unplug and
+// destruction stop the thread within a few milliseconds of that clock.
 constexpr uint64_t kSleepStepMs = 2;
+// On a clock that follows real time the thread waits on its condition variable,
+// which commands notify; the wait still ends this often (clock time) to notice
+// a clock swapped in meanwhile.
+constexpr uint64_t kWaitStepUs = 10000;
 // How long a device told to vanish waits for the host to take its last frame.
 constexpr uint64_t kUnplugGraceUs = 10000000;
 // While the sensor cannot stream (window or clock not programmed), it looks again this often.
 constexpr uint64_t kNotReadyRetryUs = 10000;
-uint64_t NoiseSeed(uint64_t frameNumber) { return 0x5EED5EED00000000ull ^ (frameNumber * 0x9E3779B97F4A7C15ull); }
 
 }  // namespace
+
+uint64_t NextFrameStartUs(uint64_t dueUs, double periodUs, uint64_t nowUs) {
+  return static_cast<double>(nowUs) > static_cast<double>(dueUs) + periodUs ? nowUs : dueUs;
+}
+
+uint64_t NoiseSeedOfFrame(uint64_t frameNumber) {
+  return 0x5EED5EED00000000ull ^ (frameNumber * 0x9E3779B97F4A7C15ull);
+}
 
 std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, const SceneLayout& array) {
   if (!(sensor.pixelClockMhz > 0) || sensor.lineLength == 0 || !(sensor.framePeriodUs > 0)) return std::nullopt;
@@ -43,7 +58,7 @@ SimStreamer::SimStreamer(StreamPort& port, const SceneLayout& array, bool traile
 
 SimStreamer::~SimStreamer() { Shutdown(); }
 
-uint64_t SimStreamer::NowUs() { return platform::TickCountMs() * 1000; }
+uint64_t SimStreamer::NowUs() { return platform::TickCountUs(); }
 
 void SimStreamer::Replan() {
   epoch_.fetch_add(1);
@@ -128,17 +143,28 @@ bool SimStreamer::HasWork() const {
   return !stalled_ && (longFramePending_ || (streaming_ && !inLongExposure_));
 }
 
-bool SimStreamer::SleepUntil(uint64_t untilUs, uint64_t epoch) const {
+bool SimStreamer::SleepUntil(uint64_t untilUs, uint64_t epoch) {
+  std::unique_lock lock(mutex_);
   for (;;) {
     if (quit_ || epoch_ != epoch) return false;
-    const uint64_t now = NowUs();
+    platform::Clock& clock = platform::ActiveClock();
+    const uint64_t now = clock.NowUs();
     if (now >= untilUs) return true;
-    const uint64_t leftMs = (untilUs - now + 999) / 1000;
-    platform::SleepMs(std::min(leftMs, kSleepStepMs));
+    const uint64_t leftUs = std::min(untilUs - now, kWaitStepUs);
+    if (const std::optional<uint64_t> realUs = clock.RealUsFor(leftUs)) {
+      // Wakes at the due time to within the scheduler's slack, or at once on a command.
+      wake_.wait_for(lock, std::chrono::microseconds(std::max<uint64_t>(*realUs, 1)));
+    } else {
+      lock.unlock();
+      clock.SleepMs(std::min((leftUs + 999) / 1000, kSleepStepMs));
+      lock.lock();
+    }
   }
 }
 
 void SimStreamer::Run() {
+  pthread_setname_np(pthread_self(), kThreadName);
+  // One buffer goes round: rendered here, sent, read by the host, handed back.
   std::vector<uint8_t> frame;
   while (!quit_) {
     Job job;
@@ -175,19 +201,19 @@ void SimStreamer::Run() {
     const uint64_t dueUs = job.startUs + static_cast<uint64_t>(std::llround(lengthUs));
 
     // Render first, then wait: the frame leaves the sensor on time.
-    Scene().Render(settings, NoiseSeed(job.frameNumber), frame);
+    Scene().Render(settings, NoiseSeedOfFrame(job.frameNumber), frame);
     if (!SleepUntil(dueUs, job.epoch)) continue;
-    const bool unplug =
+    Delivery delivery =
         port_.DeliverFrame(std::move(frame), job.epoch, static_cast<uint64_t>(std::llround(settings.exposureUs)));
-    frame = {};
+    frame = std::move(delivery.spare);
     {
       std::lock_guard lock(mutex_);
       if (epoch_ == job.epoch) {
         if (job.longExposure) longFramePending_ = false;  // normal frames resume
-        frameStartUs_ = std::max(dueUs, NowUs());
+        frameStartUs_ = NextFrameStartUs(dueUs, snap->periodUs, NowUs());
       }
     }
-    if (unplug) {
+    if (delivery.unplug) {
       // The device vanishes once its last frame has left it; a host that never
       // reads does not keep it alive for long.
       const uint64_t giveUpUs = NowUs() + kUnplugGraceUs;
@@ -322,11 +348,11 @@ std::optional<StreamSnapshot> SimCameraImpl::NextFrameSnapshot() {
   return SnapshotLocked();
 }
 
-bool SimCameraImpl::DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) {
+Delivery SimCameraImpl::DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) {
   std::lock_guard lock(mutex_);
-  if (unplugged_) return false;
+  if (unplugged_) return {.spare = std::move(frame)};
   const FrameFate fate = streamer_.Settle(epoch, bulk_.PendingBytes(), exposureUs);
-  if (!fate.send) return false;
+  if (!fate.send) return {.spare = std::move(frame)};
   streamer_.Prepare(frame, fate);
   NoteActivity();
   // The controller of a USB 3 model sends what the host announced: a
@@ -334,7 +360,7 @@ bool SimCameraImpl::DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uin
   constexpr size_t kUnit = 16384;
   if (IsUsb3Model(options_.model) && (frame.size() + kUnit - 1) / kUnit != transferCount_) ++frameSizeMismatches_;
   bulk_.Push(std::move(frame));
-  return fate.unplugAfter;
+  return {.unplug = fate.unplugAfter, .spare = bulk_.TakeSpentChunk()};
 }
 
 void SimCameraImpl::UnplugDevice() { Unplug(); }

@@ -3,6 +3,9 @@
 // period of the sensor's registers and pushes it as one chunk into the bulk IN
 // stream, times host-timed long exposures between AE and AF, drops frames the
 // host has not made room for, and plays the stream faults tests ask for.
+// Frames are timed from the due time of the frame before, so the stream keeps
+// the register period; one frame buffer goes round between the thread and
+// the bulk stream, which hands it back once the host has read it.
 //
 // Locking: the camera calls the command hooks and Settle with its own lock held,
 // and they take the streamer's lock inside it. The thread never holds the
@@ -34,6 +37,16 @@ struct StreamSnapshot {
 // Frames are never closer than this, whatever the registers say.
 constexpr double kMinFramePeriodUs = 100.0;
 
+// When the frame after one due at `dueUs` starts: at that due time, so the
+// stream keeps the register period however late a wake-up or a delivery was,
+// unless the thread has fallen more than a whole frame behind (a stalled
+// machine): then at `nowUs`, rather than rushing out the frames it missed.
+uint64_t NextFrameStartUs(uint64_t dueUs, double periodUs, uint64_t nowUs);
+
+// The noise seed of the stream's frame `frameNumber` (counted from 0 for each
+// camera): the frame is SimScene::Render of its settings with this seed.
+uint64_t NoiseSeedOfFrame(uint64_t frameNumber);
+
 // The next frame from the sensor as programmed, on a pixel array of `array`.
 // Nullopt while the sensor cannot stream: no pixel clock or line length, or a
 // window outside the pixel array.
@@ -42,6 +55,14 @@ std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, const Sce
 // they follow from its gain fields (`mono`: one digital gain, `globalGain`).
 std::optional<StreamSnapshot> SnapshotOf(const SimSensorState& sensor, bool mono, uint16_t globalGain);
 
+// What the camera hands back for a frame given to it.
+struct Delivery {
+  bool unplug = false;  // the device must now disappear
+  // A buffer nobody reads any more, for the next frame (may be empty): the
+  // frame itself if it was not sent, else a frame the host has read to its end.
+  std::vector<uint8_t> spare;
+};
+
 // The camera side the streamer works through.
 class StreamPort {
  public:
@@ -49,8 +70,8 @@ class StreamPort {
   // The sensor as programmed now; nullopt while it cannot stream or the device is gone.
   virtual std::optional<StreamSnapshot> NextFrameSnapshot() = 0;
   // With the camera's lock held: asks Settle what becomes of the frame and
-  // sends it. True if the device must now disappear.
-  virtual bool DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) = 0;
+  // sends it. The frame is the camera's from here on.
+  virtual Delivery DeliverFrame(std::vector<uint8_t> frame, uint64_t epoch, uint64_t exposureUs) = 0;
   virtual void UnplugDevice() = 0;
   // Bytes of sent frames the host has not taken yet.
   virtual size_t PendingBulkBytes() const = 0;
@@ -67,6 +88,9 @@ struct FrameFate {
 
 class SimStreamer {
  public:
+  // The name of the streaming thread (seen in top -H, and by benchmarks that time it).
+  static constexpr const char* kThreadName = "okc-sim-stream";
+
   // `array`: the sensor's pixel array (its scene); `trailer`: frames end with the trailer.
   SimStreamer(StreamPort& port, const SceneLayout& array, bool trailer);
   ~SimStreamer();
@@ -123,8 +147,8 @@ class SimStreamer {
 
   void Run();
   bool HasWork() const;  // with mutex_ held
-  // Sleeps in small steps until clock time `untilUs`; false if the plan changed or the thread must end.
-  bool SleepUntil(uint64_t untilUs, uint64_t epoch) const;
+  // Waits until clock time `untilUs`; false if the plan changed or the thread must end.
+  bool SleepUntil(uint64_t untilUs, uint64_t epoch);
   // Something the thread is working on is void: with mutex_ held.
   void Replan();
   static uint64_t NowUs();

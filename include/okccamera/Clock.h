@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace okc::platform {
 
@@ -19,6 +20,12 @@ class Clock {
   virtual uint64_t NowMs() = 0;
   // Blocks the calling thread for `ms` milliseconds of this clock.
   virtual void SleepMs(uint64_t ms) = 0;
+  // Microseconds on the same count as NowMs; a clock without a finer count gives whole milliseconds.
+  virtual uint64_t NowUs() { return NowMs() * 1000; }
+  // The real time that `us` microseconds of this clock take, for a timed wait
+  // on a condition variable; nullopt for a clock that moves only when told
+  // (sleep on it with SleepMs instead).
+  virtual std::optional<uint64_t> RealUsFor(uint64_t /*us*/) { return std::nullopt; }
 };
 
 // The real steady clock.
@@ -26,6 +33,8 @@ class RealClock final : public Clock {
  public:
   uint64_t NowMs() override;
   void SleepMs(uint64_t ms) override;
+  uint64_t NowUs() override;
+  std::optional<uint64_t> RealUsFor(uint64_t us) override { return us; }
 };
 
 // Runs `speedup` times faster than the real clock; starts at the real time of its creation.
@@ -34,6 +43,8 @@ class FastClock final : public Clock {
   explicit FastClock(double speedup);
   uint64_t NowMs() override;
   void SleepMs(uint64_t ms) override;
+  uint64_t NowUs() override;
+  std::optional<uint64_t> RealUsFor(uint64_t us) override;
   double Speedup() const { return speedup_; }
 
  private:
@@ -75,5 +86,6 @@ void UseClock(std::shared_ptr<Clock> clock);
 // Shorthands for the camera code.
 inline uint64_t TickCountMs() { return ActiveClock().NowMs(); }
 inline void SleepMs(uint64_t ms) { ActiveClock().SleepMs(ms); }
+inline uint64_t TickCountUs() { return ActiveClock().NowUs(); }
 
 }  // namespace okc::platform

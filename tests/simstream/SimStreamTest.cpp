@@ -16,7 +16,9 @@
 #include "okccamera/Clock.h"
 #include "okccamera/SimCameras.h"
 #include "okccamera/UsbDriver.h"
+#include "sim/SensorDescription.h"
 #include "sim/SimScene.h"
+#include "sim/SimStreamer.h"
 #include "usb/RequestRecord.h"
 
 namespace okc::sim::test {
@@ -77,10 +79,10 @@ class SimStream : public ::testing::Test {
   void Command(uint8_t code) { ASSERT_TRUE(VendorOut(*link_, code)); }
 
   // Window, timing, analog x1 and digital x1 on every channel, no black level.
-  void Program(uint16_t integrationLines = kIntegrationLines) {
+  void Program(uint16_t integrationLines = kIntegrationLines, uint16_t lineLength = kLineLength) {
     const std::pair<uint16_t, int> writes[] = {
         {0x3004, kX}, {0x3002, kY}, {0x3008, kX + kWidth - 1}, {0x3006, kY + kHeight - 1}, {0x300A, kHeight + 26},
-        {0x300C, kLineLength}, {0x3012, integrationLines}, {0x30B0, 0x1300}, {0x3056, 32}, {0x305C, 32},
+        {0x300C, lineLength}, {0x3012, integrationLines}, {0x30B0, 0x1300}, {0x3056, 32}, {0x305C, 32},
         {0x305A, 32}, {0x3058, 32}, {0x305E, 32}, {0x301E, 0}};
     for (const auto& [address, value] : writes) WriteRegister(address, static_cast<uint16_t>(value));
   }
@@ -274,6 +276,92 @@ TEST_F(SimStream, DestroyingAStreamingCameraEndsItsThreadPromptly) {
   bus_->Detach(camera_);
   camera_.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(SimStream, AHostReadingSlowlyInPiecesGetsWholeFramesInOrder) {
+  // With noise on every frame differs, so a frame overwritten by a later one while
+  // the host still reads it would show: each frame received must be exactly one the
+  // stream made (its noise seed known by its number), later than the one before.
+  camera_->SetSceneNoise(true);
+  Program();
+  SimSensorState sensor = camera_->Sensor();
+  const SensorDescription& tav = *SensorOf(Model::TAVC);
+  std::optional<StreamSnapshot> snap = SnapshotOf(sensor, tav.array);
+  ASSERT_TRUE(snap);
+  FrameSettings settings = snap->frame;
+  settings.sampleBits = tav.sampleBits;
+  settings.light = camera_->GetSceneLight();
+  const SimScene& scene = *SimScene::Shared(tav.array);
+
+  Command(kStreamOn);
+  constexpr size_t kPiece = 256;  // eight reads a frame, with a pause between them
+  uint64_t next = 0;              // the first frame number the next frame may have
+  for (int frame = 0; frame < 6; ++frame) {
+    std::vector<uint8_t> received;
+    while (received.size() < kFrame8) {
+      std::vector<uint8_t> record(usb::kRecordSize, 0), piece(kPiece, 0);
+      usb::RequestRecord{.endpointAddress = 0x82}.Encode(record.data());
+      const auto io = link_->SubmitDirect(record.data(), piece.data(), piece.size());
+      ASSERT_TRUE(io->Wait(kPatienceMs) && io->Result().ok);
+      received.insert(received.end(), piece.begin(), piece.begin() + io->Result().bytesReturned);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // several frame periods of the fast clock
+    }
+    ASSERT_EQ(received.size(), kFrame8) << "pieces of one frame end at its end";
+    ASSERT_TRUE(HasFrameMarker(received));
+    std::vector<uint8_t> expected;
+    bool found = false;
+    for (uint64_t n = next; n < next + 5000 && !found; ++n) {
+      ASSERT_TRUE(scene.Render(settings, NoiseSeedOfFrame(n), expected));
+      if (std::equal(received.begin() + 4, received.end(), expected.begin() + 4)) {
+        found = true;
+        next = n + 1;
+      }
+    }
+    ASSERT_TRUE(found) << "frame " << frame << " is no frame the stream made after frame number " << next;
+  }
+  EXPECT_GT(camera_->FramesDroppedAtDevice(), 0u) << "frames came while the host was reading";
+}
+
+TEST(SimStreamSchedule, TheNextFrameStartsWhenThisOneWasDueUnlessAFrameBehind) {
+  const struct {
+    uint64_t dueUs;
+    double periodUs;
+    uint64_t nowUs;
+    uint64_t startUs;
+  } cases[] = {
+      {10000, 4716.4, 10000, 10000},  // on time
+      {10000, 4716.4, 10900, 10000},  // woken late: the lateness is not carried on
+      {10000, 4716.4, 14716, 10000},  // late by less than a period
+      {10000, 4716.4, 14717, 14717},  // more than a frame behind: starts afresh
+      {10000, 100.0, 50000, 50000},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NextFrameStartUs(c.dueUs, c.periodUs, c.nowUs), c.startUs) << c.nowUs;
+}
+
+TEST_F(SimStream, FramesComeAtTheRegisterPeriodFromEachDueTimeOnAManualClock) {
+  // A 10.5004 ms frame (58 lines of 8690 clocks at 48 MHz) on a clock moved one
+  // millisecond at a time: frame k is due at 10.5 k ms and leaves on the first tick
+  // at or after that. Timing each frame from the tick that delivered the one before
+  // would make every frame 11 ms long.
+  const auto clock = std::make_shared<platform::ManualClock>(1000);
+  platform::UseClock(clock);
+  // However the test ends, the stream's thread must not be left waiting on this clock.
+  const std::shared_ptr<void> runFreeAtEnd(nullptr, [clock](void*) { clock->RunFree(); });
+  Program(kIntegrationLines, 8690);
+  Command(kStreamOn);
+  const uint64_t start = platform::TickCountMs();
+  std::vector<uint64_t> ticks;
+  for (uint64_t elapsed = 1; elapsed <= 215 && ticks.size() < 20; ++elapsed) {
+    ASSERT_TRUE(clock->WaitForSleepers(1, kPatienceMs)) << "the stream sleeps on the clock";
+    const uint64_t produced = camera_->FramesProduced();
+    clock->Advance(1);
+    ASSERT_TRUE(clock->WaitForSleepers(1, kPatienceMs));
+    if (camera_->FramesProduced() > produced) ticks.push_back(elapsed);
+  }
+  std::vector<uint64_t> expected;
+  for (uint64_t k = 1; k <= 20; ++k) expected.push_back((10500 * k + 999) / 1000);
+  EXPECT_EQ(ticks, expected);
+  EXPECT_EQ(platform::TickCountMs() - start, expected.back());
 }
 
 }  // namespace
