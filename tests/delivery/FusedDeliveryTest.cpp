@@ -37,13 +37,14 @@ struct Case {
   int gamma = 50;
   int red = 50, blue = 50;
   WideLayout wide = WideLayout::kPacked12;
+  bool extremes = false;  // samples only 0, 1, 254 and 255: sums at their limits, halves that round
 
   std::string Name() const {
     return "output " + std::to_string(static_cast<int>(output)) + " " + std::to_string(width) + "x" +
            std::to_string(height) + " bin " + std::to_string(bin) + " pattern " + std::to_string(pattern) +
            (fixedLayout ? " fixed" : "") + " flips " + std::to_string(flipRow) + std::to_string(flipColumn) +
            " gamma " + std::to_string(gamma) + " balance " + std::to_string(red) + "/" + std::to_string(blue) +
-           " wide " + std::to_string(static_cast<int>(wide));
+           " wide " + std::to_string(static_cast<int>(wide)) + (extremes ? " extremes" : "");
   }
   bool SixteenBit() const { return output == FusedOutput::kRaw16; }
   size_t SensorSamples() const { return static_cast<size_t>(width) * bin * height * bin; }
@@ -169,7 +170,8 @@ void ExpectSameBytes(const Case& c, const KernelSet& set, uint32_t seed) {
   SCOPED_TRACE(c.Name() + " kernels " + set.name);
   std::mt19937 random(seed);
   std::vector<uint8_t> frame(c.SensorSamples() * (c.SixteenBit() ? 2 : 1));
-  for (auto& b : frame) b = static_cast<uint8_t>(random());
+  constexpr uint8_t kExtremes[] = {0, 1, 254, 255};
+  for (auto& b : frame) b = c.extremes ? kExtremes[random() % 4] : static_cast<uint8_t>(random());
   const Tones& tones = TonesFor(c.gamma);
   okc::imaging::ColourTables tables;
   okc::imaging::BuildColourTables(tables);
@@ -231,6 +233,44 @@ TEST_P(FusedAtLevel, RandomFramesOverEveryOutputBinToneAndBalance) {
     ExpectSameBytes(c, GetParam(), static_cast<uint32_t>(n));
     if (HasFatalFailure()) return;
   }
+}
+
+// Rows wide enough for the in-register row kernel: a single block, blocks with
+// an overlapping last one, odd widths, in every cell layout, mirror and output,
+// with samples at their limits as well as random ones.
+TEST_P(FusedAtLevel, WideRowsInBlocksInEveryLayoutAndMirror) {
+  const int widths[] = {34, 35, 36, 37, 38, 50, 51, 66, 67, 98, 131};
+  uint32_t seed = 500;
+  for (FusedOutput output : {FusedOutput::kRGB24, FusedOutput::kLuma8, FusedOutput::kYUV422})
+    for (int width : widths)
+      for (int pattern = 0; pattern < 4; ++pattern)
+        for (int flips = 0; flips < 4; ++flips)
+          for (bool extremes : {false, true}) {
+            Case c;
+            c.output = output;
+            c.width = width, c.height = 5 + flips, c.pattern = pattern;
+            c.flipRow = flips & 1, c.flipColumn = flips & 2;
+            c.extremes = extremes;
+            ExpectSameBytes(c, GetParam(), seed++);
+            if (HasFatalFailure()) return;
+          }
+}
+
+// The row kernel beside tone and balance: toned rows feed it, balanced colours
+// take the planes instead; both must give the stages' bytes.
+TEST_P(FusedAtLevel, WideRowsWithToneAndBalance) {
+  const std::pair<int, int> balances[] = {{50, 50}, {80, 20}, {0, 100}};
+  uint32_t seed = 900;
+  for (FusedOutput output : {FusedOutput::kRGB24, FusedOutput::kLuma8, FusedOutput::kYUV422})
+    for (int gamma : {1, 64, 100})
+      for (const auto& [red, blue] : balances) {
+        Case c;
+        c.output = output;
+        c.width = 77, c.height = 9, c.pattern = static_cast<int>(seed % 4);
+        c.flipRow = seed % 2, c.flipColumn = seed % 3 == 0;
+        c.gamma = gamma, c.red = red, c.blue = blue;
+        ExpectSameBytes(c, GetParam(), seed++);
+      }
 }
 
 // A full sensor frame, as the benchmark runs it, and a binned one.
@@ -298,6 +338,36 @@ TEST(FusedDelivery, RefusesWhatItCannotDoWithoutWritingAByte) {
     EXPECT_FALSE(DeliverFused(r.source, r.output, colour, std::span<uint8_t>(out.data(), r.outBytes))) << r.why;
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == kGuardByte; })) << r.why;
   }
+}
+
+// The row kernel takes only even ranges of at least one block and writes
+// nothing when it declines; the caller then uses the planes.
+TEST(FusedDelivery, RowKernelDeclinesRangesItCannotTakeWithoutWritingAByte) {
+  using namespace okc::imaging;
+  std::vector<uint8_t> rows(3 * 80, 9);
+  const uint8_t *up = rows.data(), *row = up + 80, *down = row + 80;
+  struct Range {
+    size_t x0, x1;
+    bool taken;
+  };
+  const Range ranges[] = {{2, 2 + kColourBlockPixels, true}, {2, 2 + kColourBlockPixels - 2, false},
+                          {3, 3 + kColourBlockPixels + 1, false}, {2, 3 + kColourBlockPixels, false},
+                          {2, 78, true}};
+  for (SimdLevel level : AvailableSimdLevels())
+    for (const FusedKernels* kernels : {&FusedKernelsFor(level), &GenericFusedKernels()})
+      for (const Range& r : ranges)
+        for (RowOutput output : {RowOutput::kBgr, RowOutput::kLuma, RowOutput::kYuv}) {
+          std::vector<uint8_t> out(3 * 80, kGuardByte);
+          const bool taken = kernels->colourRow(up, row, down, r.x0, r.x1, 0, true, output, out.data());
+          EXPECT_EQ(taken, r.taken) << r.x0 << ".." << r.x1 << " at " << SimdLevelName(level);
+          const size_t bytesPerPixel = output == RowOutput::kBgr ? 3 : output == RowOutput::kLuma ? 1 : 2;
+          for (size_t i = 0; i < out.size(); ++i) {
+            const bool inRange = i >= r.x0 * bytesPerPixel && i < r.x1 * bytesPerPixel;
+            if (!(taken && inRange)) {
+              EXPECT_EQ(out[i], kGuardByte) << "byte " << i << " of " << r.x0 << ".." << r.x1;
+            }
+          }
+        }
 }
 
 TEST(FusedDelivery, KernelWeightsAreTheColourTablesAndAChangedTableIsNoticed) {
