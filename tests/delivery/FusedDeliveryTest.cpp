@@ -37,14 +37,17 @@ struct Case {
   int gamma = 50;
   int red = 50, blue = 50;
   WideLayout wide = WideLayout::kPacked12;
-  bool extremes = false;  // samples only 0, 1, 254 and 255: sums at their limits, halves that round
+  enum class Fill { kRandom, kExtremes, kEveryValue };
+  // kExtremes: samples only 0, 1, 254 and 255 (sums at their limits, halves
+  // that round); kEveryValue: all 256 values in every row, in a shuffled order.
+  Fill fill = Fill::kRandom;
 
   std::string Name() const {
     return "output " + std::to_string(static_cast<int>(output)) + " " + std::to_string(width) + "x" +
            std::to_string(height) + " bin " + std::to_string(bin) + " pattern " + std::to_string(pattern) +
            (fixedLayout ? " fixed" : "") + " flips " + std::to_string(flipRow) + std::to_string(flipColumn) +
            " gamma " + std::to_string(gamma) + " balance " + std::to_string(red) + "/" + std::to_string(blue) +
-           " wide " + std::to_string(static_cast<int>(wide)) + (extremes ? " extremes" : "");
+           " wide " + std::to_string(static_cast<int>(wide)) + " fill " + std::to_string(static_cast<int>(fill));
   }
   bool SixteenBit() const { return output == FusedOutput::kRaw16; }
   size_t SensorSamples() const { return static_cast<size_t>(width) * bin * height * bin; }
@@ -171,7 +174,13 @@ void ExpectSameBytes(const Case& c, const KernelSet& set, uint32_t seed) {
   std::mt19937 random(seed);
   std::vector<uint8_t> frame(c.SensorSamples() * (c.SixteenBit() ? 2 : 1));
   constexpr uint8_t kExtremes[] = {0, 1, 254, 255};
-  for (auto& b : frame) b = c.extremes ? kExtremes[random() % 4] : static_cast<uint8_t>(random());
+  for (size_t i = 0; i < frame.size(); ++i) {
+    switch (c.fill) {
+      case Case::Fill::kExtremes: frame[i] = kExtremes[random() % 4]; break;
+      case Case::Fill::kEveryValue: frame[i] = static_cast<uint8_t>(i * 37 + i / 256); break;
+      default: frame[i] = static_cast<uint8_t>(random()); break;
+    }
+  }
   const Tones& tones = TonesFor(c.gamma);
   okc::imaging::ColourTables tables;
   okc::imaging::BuildColourTables(tables);
@@ -245,12 +254,12 @@ TEST_P(FusedAtLevel, WideRowsInBlocksInEveryLayoutAndMirror) {
     for (int width : widths)
       for (int pattern = 0; pattern < 4; ++pattern)
         for (int flips = 0; flips < 4; ++flips)
-          for (bool extremes : {false, true}) {
+          for (Case::Fill fill : {Case::Fill::kRandom, Case::Fill::kExtremes}) {
             Case c;
             c.output = output;
             c.width = width, c.height = 5 + flips, c.pattern = pattern;
             c.flipRow = flips & 1, c.flipColumn = flips & 2;
-            c.extremes = extremes;
+            c.fill = fill;
             ExpectSameBytes(c, GetParam(), seed++);
             if (HasFatalFailure()) return;
           }
@@ -269,6 +278,23 @@ TEST_P(FusedAtLevel, WideRowsWithToneAndBalance) {
         c.width = 77, c.height = 9, c.pattern = static_cast<int>(seed % 4);
         c.flipRow = seed % 2, c.flipColumn = seed % 3 == 0;
         c.gamma = gamma, c.red = red, c.blue = blue;
+        ExpectSameBytes(c, GetParam(), seed++);
+      }
+}
+
+// Every sample value through every tone table, row by row in vectors and the
+// bytes left over, forwards and mirrored, raw and demosaiced.
+TEST_P(FusedAtLevel, EveryValueThroughTheToneTables) {
+  uint32_t seed = 1200;
+  for (FusedOutput output : {FusedOutput::kRaw8, FusedOutput::kGrey24, FusedOutput::kRGB24})
+    for (int gamma : {1, 30, 49, 51, 64, 100})
+      for (bool flipRow : {false, true}) {
+        Case c;
+        c.output = output;
+        c.width = 263, c.height = 5, c.pattern = 3;
+        c.flipRow = flipRow;
+        c.gamma = gamma;
+        c.fill = Case::Fill::kEveryValue;
         ExpectSameBytes(c, GetParam(), seed++);
       }
 }
