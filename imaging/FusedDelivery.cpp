@@ -67,22 +67,26 @@ class RowDemosaic {
 
   // Demosaics and converts the inner pixels of row y straight into `outRow`
   // and leaves only the edge cells in the planes, for the caller to convert
-  // (EdgeRanges). False, nothing done, for rows the planes must carry: the
-  // first and last cell rows, an odd frame's repeated last row, balanced
-  // colours, or rows too narrow for the kernel.
+  // (RightEdge). False, nothing done, for rows the planes must carry: the
+  // first and last cell rows, an odd frame's repeated last row, or rows the
+  // kernel declines (too narrow, or balance at a level without lookups).
   bool MakeDirect(size_t y, RowOutput output, uint8_t* outRow) {
-    if (colour_.red || colour_.blue || y >= evenHeight_) return false;
+    if (y >= evenHeight_) return false;
     const size_t cellRow = y & ~size_t{1};
     if (cellRow == 0 || cellRow == evenHeight_ - 2) return false;
     const size_t lastColumn = evenWidth_ - 2;
     const size_t colourParity = SiteAt(y, 0) == Site::kGreen ? 1 : 0;
     const bool redRow = SiteAt(y, colourParity) == Site::kRed;
     if (!kernels_.colourRow(rows_.Row(y - 1), rows_.Row(y), rows_.Row(y + 1), 2, lastColumn, colourParity, redRow,
-                            output, outRow))
+                            colour_.red, colour_.blue, output, outRow))
       return false;
     const uint8_t* cellRows[2] = {rows_.Row(cellRow), rows_.Row(cellRow + 1)};
     BorderCell(y, 0, cellRows);
     BorderCell(y, lastColumn, cellRows);
+    for (const size_t from : {size_t{0}, lastColumn}) {
+      if (colour_.red) MapPlane(Red(), colour_.red, from, from + 2);
+      if (colour_.blue) MapPlane(Blue(), colour_.blue, from, from + 2);
+    }
     CopyOddColumn();
     return true;
   }
@@ -103,8 +107,8 @@ class RowDemosaic {
       if (lastColumn > 2) Inner(y, 2, lastColumn);
       if (lastColumn > 0) BorderCell(y, lastColumn, cellRows);
     }
-    if (colour_.red) MapPlane(Red(), colour_.red);
-    if (colour_.blue) MapPlane(Blue(), colour_.blue);
+    if (colour_.red) MapPlane(Red(), colour_.red, 0, evenWidth_);
+    if (colour_.blue) MapPlane(Blue(), colour_.blue, 0, evenWidth_);
     CopyOddColumn();
   }
 
@@ -149,8 +153,8 @@ class RowDemosaic {
                          Green());
   }
 
-  void MapPlane(uint8_t* plane, const uint8_t* table) const {
-    for (size_t x = 0; x < width_; ++x) plane[x] = table[plane[x]];
+  void MapPlane(uint8_t* plane, const uint8_t* table, size_t from, size_t to) const {
+    for (size_t x = from; x < to; ++x) plane[x] = table[plane[x]];
   }
 
   MosaicRows& rows_;

@@ -299,7 +299,7 @@ TEST_P(FusedAtLevel, EveryValueThroughTheToneTables) {
       }
 }
 
-// A full sensor frame, as the benchmark runs it, and a binned one.
+// A full sensor frame, as the benchmark runs it, balanced ones and a binned one.
 TEST_P(FusedAtLevel, FullSensorFrames) {
   uint32_t seed = 99;
   for (FusedOutput output : {FusedOutput::kRaw8, FusedOutput::kRaw16, FusedOutput::kRGB24, FusedOutput::kLuma8,
@@ -308,6 +308,13 @@ TEST_P(FusedAtLevel, FullSensorFrames) {
     c.output = output;
     c.width = 1280, c.height = 960, c.pattern = 1, c.flipRow = true;
     ExpectSameBytes(c, GetParam(), seed++);
+  }
+  for (FusedOutput output : {FusedOutput::kRGB24, FusedOutput::kYUV422}) {
+    Case balanced;
+    balanced.output = output;
+    balanced.width = 1280, balanced.height = 960, balanced.pattern = 0, balanced.flipColumn = true;
+    balanced.gamma = 64, balanced.red = 70, balanced.blue = 35;
+    ExpectSameBytes(balanced, GetParam(), seed++);
   }
   Case binned;
   binned.output = FusedOutput::kRGB24;
@@ -384,7 +391,7 @@ TEST(FusedDelivery, RowKernelDeclinesRangesItCannotTakeWithoutWritingAByte) {
       for (const Range& r : ranges)
         for (RowOutput output : {RowOutput::kBgr, RowOutput::kLuma, RowOutput::kYuv}) {
           std::vector<uint8_t> out(3 * 80, kGuardByte);
-          const bool taken = kernels->colourRow(up, row, down, r.x0, r.x1, 0, true, output, out.data());
+          const bool taken = kernels->colourRow(up, row, down, r.x0, r.x1, 0, true, nullptr, nullptr, output, out.data());
           EXPECT_EQ(taken, r.taken) << r.x0 << ".." << r.x1 << " at " << SimdLevelName(level);
           const size_t bytesPerPixel = output == RowOutput::kBgr ? 3 : output == RowOutput::kLuma ? 1 : 2;
           for (size_t i = 0; i < out.size(); ++i) {
