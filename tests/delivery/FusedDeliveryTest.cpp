@@ -282,6 +282,79 @@ TEST_P(FusedAtLevel, WideRowsWithToneAndBalance) {
       }
 }
 
+// Random wide frames over every colour output, bin, mirror, tone and balance.
+TEST_P(FusedAtLevel, RandomWideFrames) {
+  std::mt19937 pick(77);
+  const FusedOutput outputs[] = {FusedOutput::kRGB24, FusedOutput::kLuma8, FusedOutput::kYUV422};
+  const int gammas[] = {50, 1, 64, 100};
+  const std::pair<int, int> balances[] = {{50, 50}, {80, 20}, {50, 90}, {10, 50}};
+  for (int n = 0; n < 60; ++n) {
+    Case c;
+    c.output = outputs[pick() % 3];
+    c.bin = 1 + static_cast<int>(pick() % 2);
+    c.width = 34 + static_cast<int>(pick() % 130);
+    c.height = 3 + static_cast<int>(pick() % 10);
+    c.pattern = static_cast<int>(pick() % 4);
+    c.fixedLayout = c.output == FusedOutput::kLuma8 && c.bin == 1 && pick() % 3 == 0;
+    c.flipRow = pick() % 2, c.flipColumn = pick() % 2;
+    c.gamma = gammas[pick() % 4];
+    std::tie(c.red, c.blue) = balances[pick() % 4];
+    ExpectSameBytes(c, GetParam(), 3000 + static_cast<uint32_t>(n));
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The row kernel against the plane kernels of the same build (demosaicRow,
+// the balance tables, then interleave, luma or yuv) on random rows and
+// arbitrary tables, for every site parity, row colour and output.
+TEST_P(FusedAtLevel, RowKernelGivesThePlaneKernelsBytes) {
+  using namespace okc::imaging;
+  const FusedKernels& k = GetParam().Kernels();
+  std::mt19937 random(4242);
+  const auto randomBytes = [&random](size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<uint8_t>(random());
+    return bytes;
+  };
+  const std::vector<uint8_t> redTable = randomBytes(256), blueTable = randomBytes(256);
+  for (size_t width : {36, 50, 64, 98, 132})
+    for (size_t parity : {0, 1})
+      for (bool redRow : {false, true})
+        for (int balance = 0; balance < 4; ++balance)
+          for (RowOutput output : {RowOutput::kBgr, RowOutput::kLuma, RowOutput::kYuv}) {
+            SCOPED_TRACE("width " + std::to_string(width) + " parity " + std::to_string(parity) + " red row " +
+                         std::to_string(redRow) + " balance " + std::to_string(balance) + " output " +
+                         std::to_string(static_cast<int>(output)));
+            const std::vector<uint8_t> up = randomBytes(width), row = randomBytes(width), down = randomBytes(width);
+            const uint8_t* red = balance & 1 ? redTable.data() : nullptr;
+            const uint8_t* blue = balance & 2 ? blueTable.data() : nullptr;
+            const size_t x0 = 2, x1 = width - 2;
+            const size_t bytesPerPixel = output == RowOutput::kBgr ? 3 : output == RowOutput::kLuma ? 1 : 2;
+            std::vector<uint8_t> got(width * bytesPerPixel, kGuardByte);
+            if (!k.colourRow(up.data(), row.data(), down.data(), x0, x1, parity, redRow, red, blue, output,
+                             got.data())) {
+              // Only balance may be declined, and only by a build without byte lookups.
+              EXPECT_TRUE(red || blue);
+              EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == kGuardByte; }));
+              continue;
+            }
+            std::vector<uint8_t> planes(3 * width), expected(width * bytesPerPixel, kGuardByte);
+            uint8_t *b = planes.data(), *g = b + width, *r = g + width;
+            k.demosaicRow(up.data(), row.data(), down.data(), x0, x1, parity, redRow ? r : b, redRow ? b : r, g);
+            for (size_t x = x0; x < x1; ++x) {
+              if (red) r[x] = red[r[x]];
+              if (blue) b[x] = blue[b[x]];
+            }
+            uint8_t* at = expected.data() + x0 * bytesPerPixel;
+            switch (output) {
+              case RowOutput::kBgr: k.interleave(b + x0, g + x0, r + x0, at, x1 - x0); break;
+              case RowOutput::kLuma: k.luma(b + x0, g + x0, r + x0, at, x1 - x0); break;
+              default: k.yuv(b + x0, g + x0, r + x0, at, x1 - x0); break;
+            }
+            ASSERT_EQ(got, expected);
+          }
+}
+
 // Every sample value through every tone table, row by row in vectors and the
 // bytes left over, forwards and mirrored, raw and demosaiced.
 TEST_P(FusedAtLevel, EveryValueThroughTheToneTables) {
