@@ -41,7 +41,8 @@ inline constexpr SplitWeight kChroma148 = SplitMilliWeight(9699328);
 // What a colour row becomes in the caller's image.
 enum class RowOutput { kBgr = 0, kLuma = 1, kYuv = 2 };
 
-// Pixels the row kernel demosaics and converts at a time.
+// The fewest pixels the row kernel takes: its widest block (AVX2 takes 32
+// pixels at a time, the 128-bit levels 16).
 inline constexpr size_t kColourBlockPixels = 32;
 
 struct FusedKernels {
@@ -60,8 +61,9 @@ struct FusedKernels {
   // straight into `out` (the output row's first pixel), as demosaicRow, the
   // balance tables and then interleave, luma or yuv give them; `redRow` when
   // the row's own colour is red; a null balance table: identity. Needs x0 and
-  // x1 even and x1 - x0 >= kColourBlockPixels; false, nothing written, when
-  // these do not hold or the level has no such kernel (or none for balance).
+  // x1 even and x1 - x0 >= kColourBlockPixels, and reads one sample beyond the
+  // range on either side; false, nothing written, when these do not hold or
+  // the level has no such kernel (or none for balance).
   bool (*colourRow)(const uint8_t* up, const uint8_t* row, const uint8_t* down, size_t x0, size_t x1,
                     size_t colourParity, bool redRow, const uint8_t* redBalance, const uint8_t* blueBalance,
                     RowOutput output, uint8_t* out);
