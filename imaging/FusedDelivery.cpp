@@ -65,6 +65,34 @@ class RowDemosaic {
   uint8_t* Green() { return planes_.data() + width_; }
   uint8_t* Red() { return planes_.data() + 2 * width_; }
 
+  // Demosaics and converts the inner pixels of row y straight into `outRow`
+  // and leaves only the edge cells in the planes, for the caller to convert
+  // (RightEdge). False, nothing done, for rows the planes must carry: the
+  // first and last cell rows, an odd frame's repeated last row, or rows the
+  // kernel declines (too narrow, or balance at a level without lookups).
+  bool MakeDirect(size_t y, RowOutput output, uint8_t* outRow) {
+    if (y >= evenHeight_) return false;
+    const size_t cellRow = y & ~size_t{1};
+    if (cellRow == 0 || cellRow == evenHeight_ - 2) return false;
+    const size_t lastColumn = evenWidth_ - 2;
+    const size_t colourParity = SiteAt(y, 0) == Site::kGreen ? 1 : 0;
+    const bool redRow = SiteAt(y, colourParity) == Site::kRed;
+    if (!kernels_.colourRow(rows_.Row(y - 1), rows_.Row(y), rows_.Row(y + 1), 2, lastColumn, colourParity, redRow,
+                            colour_.red, colour_.blue, output, outRow))
+      return false;
+    const uint8_t* cellRows[2] = {rows_.Row(cellRow), rows_.Row(cellRow + 1)};
+    BorderCell(y, 0, cellRows);
+    BorderCell(y, lastColumn, cellRows);
+    for (const size_t from : {size_t{0}, lastColumn}) {
+      if (colour_.red) MapPlane(Red(), colour_.red, from, from + 2);
+      if (colour_.blue) MapPlane(Blue(), colour_.blue, from, from + 2);
+    }
+    CopyOddColumn();
+    return true;
+  }
+  // The pixel ranges MakeDirect leaves in the planes: [0, 2) and [lastColumn, width).
+  size_t RightEdge() const { return evenWidth_ - 2; }
+
   // Rows must come in order: an odd frame's last row repeats the one before it.
   void Make(size_t y) {
     if (y >= evenHeight_) return;  // the planes still hold row evenHeight - 1
@@ -79,17 +107,21 @@ class RowDemosaic {
       if (lastColumn > 2) Inner(y, 2, lastColumn);
       if (lastColumn > 0) BorderCell(y, lastColumn, cellRows);
     }
-    if (colour_.red) MapPlane(Red(), colour_.red);
-    if (colour_.blue) MapPlane(Blue(), colour_.blue);
-    if (width_ % 2 != 0) {
-      const size_t last = width_ - 1;
-      Blue()[last] = Blue()[last - 1];
-      Green()[last] = Green()[last - 1];
-      Red()[last] = Red()[last - 1];
-    }
+    if (colour_.red) MapPlane(Red(), colour_.red, 0, evenWidth_);
+    if (colour_.blue) MapPlane(Blue(), colour_.blue, 0, evenWidth_);
+    CopyOddColumn();
   }
 
  private:
+  // An odd frame's last column repeats the one before it.
+  void CopyOddColumn() {
+    if (width_ % 2 == 0) return;
+    const size_t last = width_ - 1;
+    Blue()[last] = Blue()[last - 1];
+    Green()[last] = Green()[last - 1];
+    Red()[last] = Red()[last - 1];
+  }
+
   Site SiteAt(size_t y, size_t x) const { return kCellSites[colour_.layout][y & 1][x & 1]; }
 
   // An edge cell: its own two greens and its one red and one blue serve its pixels.
@@ -121,8 +153,8 @@ class RowDemosaic {
                          Green());
   }
 
-  void MapPlane(uint8_t* plane, const uint8_t* table) const {
-    for (size_t x = 0; x < width_; ++x) plane[x] = table[plane[x]];
+  void MapPlane(uint8_t* plane, const uint8_t* table, size_t from, size_t to) const {
+    for (size_t x = from; x < to; ++x) plane[x] = table[plane[x]];
   }
 
   MosaicRows& rows_;
@@ -175,9 +207,32 @@ void DeliverColour(const FusedSource& s, FusedOutput output, const FusedColour& 
   MosaicRows rows(s, sensorWidth, sensorHeight, k);
   RowDemosaic demosaic(rows, sensorWidth, sensorHeight, colour, k);
   RowBinner binner(width, bin);
+  const RowOutput kind = output == FusedOutput::kRGB24   ? RowOutput::kBgr
+                        : output == FusedOutput::kLuma8 ? RowOutput::kLuma
+                                                        : RowOutput::kYuv;
+  const size_t outPixelBytes = kind == RowOutput::kBgr ? 3 : kind == RowOutput::kLuma ? 1 : 2;
+  // Pixels from .. to-1 of the planes into the output row.
+  const auto convert = [&](const uint8_t* blue, const uint8_t* green, const uint8_t* red, uint8_t* outRow,
+                           size_t from, size_t to) {
+    uint8_t* at = outRow + from * outPixelBytes;
+    const size_t count = to - from;
+    switch (kind) {
+      case RowOutput::kBgr: k.interleave(blue + from, green + from, red + from, at, count); break;
+      case RowOutput::kLuma: k.luma(blue + from, green + from, red + from, at, count); break;
+      default: k.yuv(blue + from, green + from, red + from, at, count); break;
+    }
+  };
   for (size_t y = 0; y < height; ++y) {
+    // The luma/chroma image is upside down.
+    uint8_t* outRow = out + (kind == RowOutput::kYuv ? height - 1 - y : y) * width * outPixelBytes;
     const uint8_t *blue, *green, *red;
     if (bin == 1) {
+      if (demosaic.MakeDirect(y, kind, outRow)) {
+        // Both edge cells after the inner pixels: pairs start at even columns.
+        convert(demosaic.Blue(), demosaic.Green(), demosaic.Red(), outRow, 0, 2);
+        convert(demosaic.Blue(), demosaic.Green(), demosaic.Red(), outRow, demosaic.RightEdge(), width);
+        continue;
+      }
       demosaic.Make(y);
       blue = demosaic.Blue(), green = demosaic.Green(), red = demosaic.Red();
     } else {
@@ -189,11 +244,7 @@ void DeliverColour(const FusedSource& s, FusedOutput output, const FusedColour& 
       binner.Finish();
       blue = binner.Blue(), green = binner.Green(), red = binner.Red();
     }
-    switch (output) {
-      case FusedOutput::kRGB24: k.interleave(blue, green, red, out + y * width * 3, width); break;
-      case FusedOutput::kLuma8: k.luma(blue, green, red, out + y * width, width); break;
-      default: k.yuv(blue, green, red, out + (height - 1 - y) * width * 2, width); break;
-    }
+    convert(blue, green, red, outRow, 0, width);
   }
 }
 

@@ -38,6 +38,13 @@ inline constexpr SplitWeight kChroma071 = SplitMilliWeight(4653056);
 inline constexpr SplitWeight kChroma291 = SplitMilliWeight(19070976);
 inline constexpr SplitWeight kChroma148 = SplitMilliWeight(9699328);
 
+// What a colour row becomes in the caller's image.
+enum class RowOutput { kBgr = 0, kLuma = 1, kYuv = 2 };
+
+// The fewest pixels the row kernel takes: its widest block (AVX2 takes 32
+// pixels at a time, the 128-bit levels 16).
+inline constexpr size_t kColourBlockPixels = 32;
+
 struct FusedKernels {
   // dst[i] = tone[src[i]] (tone null: src[i]); with `reverse` the row is read backwards.
   void (*copyRow8)(const uint8_t* src, uint8_t* dst, size_t count, bool reverse, const uint8_t* tone);
@@ -50,6 +57,16 @@ struct FusedKernels {
   // own = that colour, other = the opposite colour, green = green.
   void (*demosaicRow)(const uint8_t* up, const uint8_t* row, const uint8_t* down, size_t x0, size_t x1,
                       size_t colourParity, uint8_t* own, uint8_t* other, uint8_t* green);
+  // Inner pixels x0 .. x1-1 of a mosaic row demosaiced, balanced and converted
+  // straight into `out` (the output row's first pixel), as demosaicRow, the
+  // balance tables and then interleave, luma or yuv give them; `redRow` when
+  // the row's own colour is red; a null balance table: identity. Needs x0 and
+  // x1 even and x1 - x0 >= kColourBlockPixels, and reads one sample beyond the
+  // range on either side; false, nothing written, when these do not hold or
+  // the level has no such kernel (or none for balance).
+  bool (*colourRow)(const uint8_t* up, const uint8_t* row, const uint8_t* down, size_t x0, size_t x1,
+                    size_t colourParity, bool redRow, const uint8_t* redBalance, const uint8_t* blueBalance,
+                    RowOutput output, uint8_t* out);
   // Blue, green, red planes into B, G, R bytes.
   void (*interleave)(const uint8_t* blue, const uint8_t* green, const uint8_t* red, uint8_t* out, size_t count);
   // 8-bit luminance of each pixel.

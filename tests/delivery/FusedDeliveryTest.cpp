@@ -37,13 +37,17 @@ struct Case {
   int gamma = 50;
   int red = 50, blue = 50;
   WideLayout wide = WideLayout::kPacked12;
+  enum class Fill { kRandom, kExtremes, kEveryValue };
+  // kExtremes: samples only 0, 1, 254 and 255 (sums at their limits, halves
+  // that round); kEveryValue: all 256 values in every row, in a shuffled order.
+  Fill fill = Fill::kRandom;
 
   std::string Name() const {
     return "output " + std::to_string(static_cast<int>(output)) + " " + std::to_string(width) + "x" +
            std::to_string(height) + " bin " + std::to_string(bin) + " pattern " + std::to_string(pattern) +
            (fixedLayout ? " fixed" : "") + " flips " + std::to_string(flipRow) + std::to_string(flipColumn) +
            " gamma " + std::to_string(gamma) + " balance " + std::to_string(red) + "/" + std::to_string(blue) +
-           " wide " + std::to_string(static_cast<int>(wide));
+           " wide " + std::to_string(static_cast<int>(wide)) + " fill " + std::to_string(static_cast<int>(fill));
   }
   bool SixteenBit() const { return output == FusedOutput::kRaw16; }
   size_t SensorSamples() const { return static_cast<size_t>(width) * bin * height * bin; }
@@ -169,7 +173,14 @@ void ExpectSameBytes(const Case& c, const KernelSet& set, uint32_t seed) {
   SCOPED_TRACE(c.Name() + " kernels " + set.name);
   std::mt19937 random(seed);
   std::vector<uint8_t> frame(c.SensorSamples() * (c.SixteenBit() ? 2 : 1));
-  for (auto& b : frame) b = static_cast<uint8_t>(random());
+  constexpr uint8_t kExtremes[] = {0, 1, 254, 255};
+  for (size_t i = 0; i < frame.size(); ++i) {
+    switch (c.fill) {
+      case Case::Fill::kExtremes: frame[i] = kExtremes[random() % 4]; break;
+      case Case::Fill::kEveryValue: frame[i] = static_cast<uint8_t>(i * 37 + i / 256); break;
+      default: frame[i] = static_cast<uint8_t>(random()); break;
+    }
+  }
   const Tones& tones = TonesFor(c.gamma);
   okc::imaging::ColourTables tables;
   okc::imaging::BuildColourTables(tables);
@@ -233,7 +244,135 @@ TEST_P(FusedAtLevel, RandomFramesOverEveryOutputBinToneAndBalance) {
   }
 }
 
-// A full sensor frame, as the benchmark runs it, and a binned one.
+// Rows wide enough for the in-register row kernel: a single block, blocks with
+// an overlapping last one, odd widths, in every cell layout, mirror and output,
+// with samples at their limits as well as random ones.
+TEST_P(FusedAtLevel, WideRowsInBlocksInEveryLayoutAndMirror) {
+  const int widths[] = {34, 35, 36, 37, 38, 50, 51, 66, 67, 98, 131};
+  uint32_t seed = 500;
+  for (FusedOutput output : {FusedOutput::kRGB24, FusedOutput::kLuma8, FusedOutput::kYUV422})
+    for (int width : widths)
+      for (int pattern = 0; pattern < 4; ++pattern)
+        for (int flips = 0; flips < 4; ++flips)
+          for (Case::Fill fill : {Case::Fill::kRandom, Case::Fill::kExtremes}) {
+            Case c;
+            c.output = output;
+            c.width = width, c.height = 5 + flips, c.pattern = pattern;
+            c.flipRow = flips & 1, c.flipColumn = flips & 2;
+            c.fill = fill;
+            ExpectSameBytes(c, GetParam(), seed++);
+            if (HasFatalFailure()) return;
+          }
+}
+
+// The row kernel beside tone and balance: toned rows feed it, balanced colours
+// take the planes instead; both must give the stages' bytes.
+TEST_P(FusedAtLevel, WideRowsWithToneAndBalance) {
+  const std::pair<int, int> balances[] = {{50, 50}, {80, 20}, {0, 100}};
+  uint32_t seed = 900;
+  for (FusedOutput output : {FusedOutput::kRGB24, FusedOutput::kLuma8, FusedOutput::kYUV422})
+    for (int gamma : {1, 64, 100})
+      for (const auto& [red, blue] : balances) {
+        Case c;
+        c.output = output;
+        c.width = 77, c.height = 9, c.pattern = static_cast<int>(seed % 4);
+        c.flipRow = seed % 2, c.flipColumn = seed % 3 == 0;
+        c.gamma = gamma, c.red = red, c.blue = blue;
+        ExpectSameBytes(c, GetParam(), seed++);
+      }
+}
+
+// Random wide frames over every colour output, bin, mirror, tone and balance.
+TEST_P(FusedAtLevel, RandomWideFrames) {
+  std::mt19937 pick(77);
+  const FusedOutput outputs[] = {FusedOutput::kRGB24, FusedOutput::kLuma8, FusedOutput::kYUV422};
+  const int gammas[] = {50, 1, 64, 100};
+  const std::pair<int, int> balances[] = {{50, 50}, {80, 20}, {50, 90}, {10, 50}};
+  for (int n = 0; n < 60; ++n) {
+    Case c;
+    c.output = outputs[pick() % 3];
+    c.bin = 1 + static_cast<int>(pick() % 2);
+    c.width = 34 + static_cast<int>(pick() % 130);
+    c.height = 3 + static_cast<int>(pick() % 10);
+    c.pattern = static_cast<int>(pick() % 4);
+    c.fixedLayout = c.output == FusedOutput::kLuma8 && c.bin == 1 && pick() % 3 == 0;
+    c.flipRow = pick() % 2, c.flipColumn = pick() % 2;
+    c.gamma = gammas[pick() % 4];
+    std::tie(c.red, c.blue) = balances[pick() % 4];
+    ExpectSameBytes(c, GetParam(), 3000 + static_cast<uint32_t>(n));
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The row kernel against the plane kernels of the same build (demosaicRow,
+// the balance tables, then interleave, luma or yuv) on random rows and
+// arbitrary tables, for every site parity, row colour and output.
+TEST_P(FusedAtLevel, RowKernelGivesThePlaneKernelsBytes) {
+  using namespace okc::imaging;
+  const FusedKernels& k = GetParam().Kernels();
+  std::mt19937 random(4242);
+  const auto randomBytes = [&random](size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<uint8_t>(random());
+    return bytes;
+  };
+  const std::vector<uint8_t> redTable = randomBytes(256), blueTable = randomBytes(256);
+  for (size_t width : {36, 50, 64, 98, 132})
+    for (size_t parity : {0, 1})
+      for (bool redRow : {false, true})
+        for (int balance = 0; balance < 4; ++balance)
+          for (RowOutput output : {RowOutput::kBgr, RowOutput::kLuma, RowOutput::kYuv}) {
+            SCOPED_TRACE("width " + std::to_string(width) + " parity " + std::to_string(parity) + " red row " +
+                         std::to_string(redRow) + " balance " + std::to_string(balance) + " output " +
+                         std::to_string(static_cast<int>(output)));
+            const std::vector<uint8_t> up = randomBytes(width), row = randomBytes(width), down = randomBytes(width);
+            const uint8_t* red = balance & 1 ? redTable.data() : nullptr;
+            const uint8_t* blue = balance & 2 ? blueTable.data() : nullptr;
+            const size_t x0 = 2, x1 = width - 2;
+            const size_t bytesPerPixel = output == RowOutput::kBgr ? 3 : output == RowOutput::kLuma ? 1 : 2;
+            std::vector<uint8_t> got(width * bytesPerPixel, kGuardByte);
+            if (!k.colourRow(up.data(), row.data(), down.data(), x0, x1, parity, redRow, red, blue, output,
+                             got.data())) {
+              // Only balance may be declined, and only by a build without byte lookups.
+              EXPECT_TRUE(red || blue);
+              EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == kGuardByte; }));
+              continue;
+            }
+            std::vector<uint8_t> planes(3 * width), expected(width * bytesPerPixel, kGuardByte);
+            uint8_t *b = planes.data(), *g = b + width, *r = g + width;
+            k.demosaicRow(up.data(), row.data(), down.data(), x0, x1, parity, redRow ? r : b, redRow ? b : r, g);
+            for (size_t x = x0; x < x1; ++x) {
+              if (red) r[x] = red[r[x]];
+              if (blue) b[x] = blue[b[x]];
+            }
+            uint8_t* at = expected.data() + x0 * bytesPerPixel;
+            switch (output) {
+              case RowOutput::kBgr: k.interleave(b + x0, g + x0, r + x0, at, x1 - x0); break;
+              case RowOutput::kLuma: k.luma(b + x0, g + x0, r + x0, at, x1 - x0); break;
+              default: k.yuv(b + x0, g + x0, r + x0, at, x1 - x0); break;
+            }
+            ASSERT_EQ(got, expected);
+          }
+}
+
+// Every sample value through every tone table, row by row in vectors and the
+// bytes left over, forwards and mirrored, raw and demosaiced.
+TEST_P(FusedAtLevel, EveryValueThroughTheToneTables) {
+  uint32_t seed = 1200;
+  for (FusedOutput output : {FusedOutput::kRaw8, FusedOutput::kGrey24, FusedOutput::kRGB24})
+    for (int gamma : {1, 30, 49, 51, 64, 100})
+      for (bool flipRow : {false, true}) {
+        Case c;
+        c.output = output;
+        c.width = 263, c.height = 5, c.pattern = 3;
+        c.flipRow = flipRow;
+        c.gamma = gamma;
+        c.fill = Case::Fill::kEveryValue;
+        ExpectSameBytes(c, GetParam(), seed++);
+      }
+}
+
+// A full sensor frame, as the benchmark runs it, balanced ones and a binned one.
 TEST_P(FusedAtLevel, FullSensorFrames) {
   uint32_t seed = 99;
   for (FusedOutput output : {FusedOutput::kRaw8, FusedOutput::kRaw16, FusedOutput::kRGB24, FusedOutput::kLuma8,
@@ -242,6 +381,13 @@ TEST_P(FusedAtLevel, FullSensorFrames) {
     c.output = output;
     c.width = 1280, c.height = 960, c.pattern = 1, c.flipRow = true;
     ExpectSameBytes(c, GetParam(), seed++);
+  }
+  for (FusedOutput output : {FusedOutput::kRGB24, FusedOutput::kYUV422}) {
+    Case balanced;
+    balanced.output = output;
+    balanced.width = 1280, balanced.height = 960, balanced.pattern = 0, balanced.flipColumn = true;
+    balanced.gamma = 64, balanced.red = 70, balanced.blue = 35;
+    ExpectSameBytes(balanced, GetParam(), seed++);
   }
   Case binned;
   binned.output = FusedOutput::kRGB24;
@@ -298,6 +444,36 @@ TEST(FusedDelivery, RefusesWhatItCannotDoWithoutWritingAByte) {
     EXPECT_FALSE(DeliverFused(r.source, r.output, colour, std::span<uint8_t>(out.data(), r.outBytes))) << r.why;
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == kGuardByte; })) << r.why;
   }
+}
+
+// The row kernel takes only even ranges of at least one block and writes
+// nothing when it declines; the caller then uses the planes.
+TEST(FusedDelivery, RowKernelDeclinesRangesItCannotTakeWithoutWritingAByte) {
+  using namespace okc::imaging;
+  std::vector<uint8_t> rows(3 * 80, 9);
+  const uint8_t *up = rows.data(), *row = up + 80, *down = row + 80;
+  struct Range {
+    size_t x0, x1;
+    bool taken;
+  };
+  const Range ranges[] = {{2, 2 + kColourBlockPixels, true}, {2, 2 + kColourBlockPixels - 2, false},
+                          {3, 3 + kColourBlockPixels + 1, false}, {2, 3 + kColourBlockPixels, false},
+                          {2, 78, true}};
+  for (SimdLevel level : AvailableSimdLevels())
+    for (const FusedKernels* kernels : {&FusedKernelsFor(level), &GenericFusedKernels()})
+      for (const Range& r : ranges)
+        for (RowOutput output : {RowOutput::kBgr, RowOutput::kLuma, RowOutput::kYuv}) {
+          std::vector<uint8_t> out(3 * 80, kGuardByte);
+          const bool taken = kernels->colourRow(up, row, down, r.x0, r.x1, 0, true, nullptr, nullptr, output, out.data());
+          EXPECT_EQ(taken, r.taken) << r.x0 << ".." << r.x1 << " at " << SimdLevelName(level);
+          const size_t bytesPerPixel = output == RowOutput::kBgr ? 3 : output == RowOutput::kLuma ? 1 : 2;
+          for (size_t i = 0; i < out.size(); ++i) {
+            const bool inRange = i >= r.x0 * bytesPerPixel && i < r.x1 * bytesPerPixel;
+            if (!(taken && inRange)) {
+              EXPECT_EQ(out[i], kGuardByte) << "byte " << i << " of " << r.x0 << ".." << r.x1;
+            }
+          }
+        }
 }
 
 TEST(FusedDelivery, KernelWeightsAreTheColourTablesAndAChangedTableIsNoticed) {
