@@ -27,7 +27,9 @@ constexpr uint64_t kNotReadyRetryUs = 10000;
 }  // namespace
 
 uint64_t NextFrameStartUs(uint64_t dueUs, double periodUs, uint64_t nowUs) {
-  return static_cast<double>(nowUs) > static_cast<double>(dueUs) + periodUs ? nowUs : dueUs;
+  const double catchUpUs = std::min(periodUs, std::max(periodUs / 8, 1000.0));
+  const double earliest = static_cast<double>(nowUs) - catchUpUs;
+  return earliest > static_cast<double>(dueUs) ? static_cast<uint64_t>(std::llround(earliest)) : dueUs;
 }
 
 uint64_t NoiseSeedOfFrame(uint64_t frameNumber) {

@@ -38,9 +38,10 @@ struct StreamSnapshot {
 constexpr double kMinFramePeriodUs = 100.0;
 
 // When the frame after one due at `dueUs` starts: at that due time, so the
-// stream keeps the register period however late a wake-up or a delivery was,
-// unless the thread has fallen more than a whole frame behind (a stalled
-// machine): then at `nowUs`, rather than rushing out the frames it missed.
+// stream keeps the register period through a late wake-up of up to an eighth of
+// a period (at least 1 ms). A thread later than that (a loaded machine) takes
+// back only that much, so no two frames leave the sensor much closer than the
+// period, as on a real sensor, rather than rushing out the frames it missed.
 uint64_t NextFrameStartUs(uint64_t dueUs, double periodUs, uint64_t nowUs);
 
 // The noise seed of the stream's frame `frameNumber` (counted from 0 for each

@@ -322,18 +322,19 @@ TEST_F(SimStream, AHostReadingSlowlyInPiecesGetsWholeFramesInOrder) {
   EXPECT_GT(camera_->FramesDroppedAtDevice(), 0u) << "frames came while the host was reading";
 }
 
-TEST(SimStreamSchedule, TheNextFrameStartsWhenThisOneWasDueUnlessAFrameBehind) {
+TEST(SimStreamSchedule, TheNextFrameStartsWhenThisOneWasDueUnlessFarBehind) {
   const struct {
     uint64_t dueUs;
     double periodUs;
     uint64_t nowUs;
     uint64_t startUs;
   } cases[] = {
-      {10000, 4716.4, 10000, 10000},  // on time
-      {10000, 4716.4, 10900, 10000},  // woken late: the lateness is not carried on
-      {10000, 4716.4, 14716, 10000},  // late by less than a period
-      {10000, 4716.4, 14717, 14717},  // more than a frame behind: starts afresh
-      {10000, 100.0, 50000, 50000},
+      {10000, 4716.4, 10000, 10000},     // on time
+      {10000, 4716.4, 10900, 10000},     // woken late: the lateness is not carried on
+      {10000, 4716.4, 14716, 13716},     // far behind: 1 ms taken back, not the whole lateness
+      {10000, 100000.0, 22500, 10000},   // an eighth of a long period is made up
+      {10000, 100000.0, 40000, 27500},   // beyond it, frames stay 7/8 of a period apart
+      {10000, 100.0, 50000, 49900},      // never more than a period
   };
   for (const auto& c : cases) EXPECT_EQ(NextFrameStartUs(c.dueUs, c.periodUs, c.nowUs), c.startUs) << c.nowUs;
 }
