@@ -100,7 +100,7 @@ class CapturePolicy {
   // host-timed exposure, tell the controller the frame size).
   virtual void PrepareStream(const TransferPlan& plan) = 0;
   // Time between queueing the transfers and starting the stream.
-  virtual uint64_t StreamSettleMs() const = 0;
+  virtual uint64_t StreamSettleMs() const { return 0; }
   virtual void StartStream() = 0;
   // At the end of a run. Called WITHOUT the sensor lock: it may only send commands.
   virtual void StopStream() = 0;
@@ -122,15 +122,16 @@ class CapturePolicy {
   virtual FrameVerdict CheckFrame(const uint8_t* frame, size_t bytes) = 0;
   // Whether an unmarked frame is queued all the same (frame delivery then
   // discards it; it still tells whether its predecessor was whole).
-  virtual bool QueueUnmarkedFrame() = 0;
+  virtual bool QueueUnmarkedFrame() { return false; }
 
   // Recovery: the rules, and the model's own steps.
   virtual const RecoveryRules& Recovery() const = 0;
-  virtual bool AutoBandwidthOn() = 0;
-  virtual void NudgeLineLength() = 0;
+  // Models without automatic bandwidth or an adjustable line keep these.
+  virtual bool AutoBandwidthOn() { return false; }
+  virtual void NudgeLineLength() {}
   // After a port reset; may sleep through the context.
   virtual void RestartStream(StreamRestart how, CaptureContext& context) = 0;
-  virtual void ReduceBandwidth() = 0;
+  virtual void ReduceBandwidth() {}
 
   // Per-frame hooks, given a stable copy of the last good frame (kept only
   // while WantsMeasurementFrame says so). On the worker after each good frame:

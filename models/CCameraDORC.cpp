@@ -327,7 +327,7 @@ bool CCameraDORC::SetOutput16Bits(bool on) {
   std::lock_guard lock(SensorLock());
   output16Bits = on;
   if (!opened) return false;
-  if (!capturing && !capture_->Starting()) {
+  if (!capturing && !capture_->Run().Starting()) {
     if (on) okc::platform::SleepMs(kSixteenBitSettleMs);
     return SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   }
@@ -342,14 +342,14 @@ bool CCameraDORC::SetOutput16Bits(bool on) {
 
 bool CCameraDORC::StartCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Start();
+  return capture_->Run().Start();
 }
 
 bool CCameraDORC::StopCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Stop();
+  return capture_->Run().Stop();
 }
 
 bool CCameraDORC::GetImage(unsigned char* buffer, int size, unsigned long timeoutMs) {
-  return capture_->Deliver(buffer, size, timeoutMs);
+  return capture_->Run().Deliver(buffer, size, timeoutMs);
 }

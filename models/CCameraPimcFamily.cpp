@@ -230,7 +230,7 @@ bool CCameraPimcFamily::SetOutput16Bits(bool on) {
   std::lock_guard lock(SensorLock());
   output16Bits = on;
   if (!opened) return false;
-  if (!capturing && !capture_->Starting()) return SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
+  if (!capturing && !capture_->Run().Starting()) return SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
   // The frame size changes: the capture run is rebuilt around the switch.
   StopCapture();
   const bool ok = SendCMD(on ? controller::kSamples16Bit : controller::kSamples8Bit);
@@ -274,14 +274,14 @@ bool CCameraPimcFamily::SetMisc(bool newFlipRow, bool newFlipColumn) {
 
 bool CCameraPimcFamily::StartCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Start();
+  return capture_->Run().Start();
 }
 
 bool CCameraPimcFamily::StopCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Stop();
+  return capture_->Run().Stop();
 }
 
 bool CCameraPimcFamily::GetImage(unsigned char* buffer, int size, unsigned long timeoutMs) {
-  return capture_->Deliver(buffer, size, timeoutMs);
+  return capture_->Run().Deliver(buffer, size, timeoutMs);
 }

@@ -294,7 +294,7 @@ bool CCameraRENM::SetOutput16Bits(bool on) {
   output16Bits = on;
   if (!opened) return false;
   // The frame size changes: the capture run is rebuilt around the switch.
-  const bool wasCapturing = capturing || capture_->Starting();
+  const bool wasCapturing = capturing || capture_->Run().Starting();
   if (wasCapturing) StopCapture();
   bool ok;
   if (!on) {
@@ -332,14 +332,14 @@ bool CCameraRENM::SetMisc(bool newFlipRow, bool newFlipColumn) {
 
 bool CCameraRENM::StartCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Start();
+  return capture_->Run().Start();
 }
 
 bool CCameraRENM::StopCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Stop();
+  return capture_->Run().Stop();
 }
 
 bool CCameraRENM::GetImage(unsigned char* buffer, int size, unsigned long timeoutMs) {
-  return capture_->Deliver(buffer, size, timeoutMs);
+  return capture_->Run().Deliver(buffer, size, timeoutMs);
 }

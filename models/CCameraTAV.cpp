@@ -555,14 +555,14 @@ bool CCameraTAV::SetHotPixelCorrection(bool on) {
 
 bool CCameraTAV::StartCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Start();
+  return capture_->Run().Start();
 }
 
 bool CCameraTAV::StopCapture() {
   std::lock_guard lock(SensorLock());
-  return capture_->Stop();
+  return capture_->Run().Stop();
 }
 
 bool CCameraTAV::GetImage(unsigned char* buffer, int size, unsigned long timeoutMs) {
-  return capture_->Deliver(buffer, size, timeoutMs);
+  return capture_->Run().Deliver(buffer, size, timeoutMs);
 }

@@ -74,7 +74,7 @@ core::RecoveryRules Rules() {
 }  // namespace
 
 DorcCapture::DorcCapture(CCameraDORC& camera)
-    : cam_(camera), rules_(Rules()), engine_(camera, *this), delivery_(camera, engine_, Delivery()) {}
+    : cam_(camera), rules_(Rules()), run_(camera, *this, Delivery()) {}
 
 // ---- starting and stopping the stream ----
 

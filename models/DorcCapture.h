@@ -6,6 +6,7 @@
 
 #include "core/CameraAuto.h"
 #include "core/CaptureEngine.h"
+#include "core/CaptureRun.h"
 #include "core/FrameDelivery.h"
 #include "core/RecoveryRules.h"
 
@@ -18,17 +19,7 @@ class DorcCapture final : public core::CapturePolicy {
   // The camera object is still being built.
   explicit DorcCapture(CCameraDORC& camera);
 
-  bool Start() { return engine_.Start(); }
-  // The stages' frames go with the run; a later frame that needs them makes them again.
-  bool Stop() {
-    const bool stopped = engine_.Stop();
-    delivery_.ReleaseStageFrames();
-    return stopped;
-  }
-  bool Starting() const { return engine_.Starting(); }
-  bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
-    return delivery_.Deliver(buffer, size, timeoutMs);
-  }
+  core::CaptureRun& Run() { return run_; }
 
   // ---- CapturePolicy ----
   core::TransferPlan PlanFrame() override;
@@ -41,12 +32,9 @@ class DorcCapture final : public core::CapturePolicy {
   std::optional<core::FrameWaits> RunLongExposure(core::CaptureContext& context) override;
   void AfterLongExposure() override;
   core::FrameVerdict CheckFrame(const uint8_t* frame, size_t bytes) override;
-  bool QueueUnmarkedFrame() override { return false; }
   const core::RecoveryRules& Recovery() const override { return rules_; }
-  bool AutoBandwidthOn() override { return false; }
   void NudgeLineLength() override;
   void RestartStream(core::StreamRestart how, core::CaptureContext& context) override;
-  void ReduceBandwidth() override {}
   void AfterGoodFrame(const core::MeasuredFrame& frame) override;
   void CompanionTick(const core::MeasuredFrame* frame) override;
   bool WantsMeasurementFrame() override;
@@ -59,8 +47,7 @@ class DorcCapture final : public core::CapturePolicy {
   const core::RecoveryRules rules_;
   core::StepGuard exposureGuard_;
   core::StepGuard balanceGuard_;
-  core::CaptureEngine engine_;
-  core::FrameDelivery delivery_;
+  core::CaptureRun run_;
 };
 
 }  // namespace okc::models

@@ -86,8 +86,7 @@ PimcCapture::PimcCapture(CCameraPimcFamily& camera, core::ModelId model)
     : cam_(camera),
       balances_(model != core::ModelId::SELM),
       rules_(PimcRecoveryRules()),
-      engine_(camera, *this),
-      delivery_(camera, engine_, PimcDeliveryVariant(model)) {}
+      run_(camera, *this, PimcDeliveryVariant(model)) {}
 
 // ---- starting and stopping the stream ----
 

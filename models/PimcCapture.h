@@ -8,6 +8,7 @@
 
 #include "core/CameraAuto.h"
 #include "core/CaptureEngine.h"
+#include "core/CaptureRun.h"
 #include "core/FrameDelivery.h"
 #include "core/RecoveryRules.h"
 
@@ -32,22 +33,11 @@ class PimcCapture final : public core::CapturePolicy {
   // The camera object is still being built.
   PimcCapture(CCameraPimcFamily& camera, core::ModelId model);
 
-  bool Start() { return engine_.Start(); }
-  // The stages' frames go with the run; a later frame that needs them makes them again.
-  bool Stop() {
-    const bool stopped = engine_.Stop();
-    delivery_.ReleaseStageFrames();
-    return stopped;
-  }
-  bool Starting() const { return engine_.Starting(); }
-  bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
-    return delivery_.Deliver(buffer, size, timeoutMs);
-  }
+  core::CaptureRun& Run() { return run_; }
 
   // ---- CapturePolicy ----
   core::TransferPlan PlanFrame() override;
   void PrepareStream(const core::TransferPlan& plan) override;
-  uint64_t StreamSettleMs() const override { return 0; }
   void StartStream() override;
   void StopStream() override;
   core::FrameWaits NormalWaits(const core::TransferPlan& plan) override;
@@ -55,12 +45,8 @@ class PimcCapture final : public core::CapturePolicy {
   std::optional<core::FrameWaits> RunLongExposure(core::CaptureContext& context) override;
   void AfterLongExposure() override;
   core::FrameVerdict CheckFrame(const uint8_t* frame, size_t bytes) override;
-  bool QueueUnmarkedFrame() override { return false; }
   const core::RecoveryRules& Recovery() const override { return rules_; }
-  bool AutoBandwidthOn() override { return false; }
-  void NudgeLineLength() override {}
   void RestartStream(core::StreamRestart how, core::CaptureContext& context) override;
-  void ReduceBandwidth() override {}
   void AfterGoodFrame(const core::MeasuredFrame& frame) override;
   // The auto-adjustment thread: it waits for the worker's request.
   uint64_t CompanionPeriodMs() const override { return kAdjustmentPollMs; }
@@ -88,8 +74,7 @@ class PimcCapture final : public core::CapturePolicy {
   std::atomic<bool> adjustmentRequested_{false};
   core::StepGuard exposureGuard_;
   core::StepGuard balanceGuard_;
-  core::CaptureEngine engine_;
-  core::FrameDelivery delivery_;
+  core::CaptureRun run_;
 };
 
 }  // namespace okc::models

@@ -10,6 +10,7 @@
 
 #include "core/CameraAuto.h"
 #include "core/CaptureEngine.h"
+#include "core/CaptureRun.h"
 #include "core/FrameDelivery.h"
 #include "core/RecoveryRules.h"
 
@@ -22,22 +23,11 @@ class RenmCapture final : public core::CapturePolicy {
   // The camera object is still being built.
   explicit RenmCapture(CCameraRENM& camera);
 
-  bool Start() { return engine_.Start(); }
-  // The stages' frames go with the run; a later frame that needs them makes them again.
-  bool Stop() {
-    const bool stopped = engine_.Stop();
-    delivery_.ReleaseStageFrames();
-    return stopped;
-  }
-  bool Starting() const { return engine_.Starting(); }
-  bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
-    return delivery_.Deliver(buffer, size, timeoutMs);
-  }
+  core::CaptureRun& Run() { return run_; }
 
   // ---- CapturePolicy ----
   core::TransferPlan PlanFrame() override;
   void PrepareStream(const core::TransferPlan& plan) override;
-  uint64_t StreamSettleMs() const override { return 0; }
   void StartStream() override;
   void StopStream() override;
   core::FrameWaits NormalWaits(const core::TransferPlan& plan) override;
@@ -48,10 +38,7 @@ class RenmCapture final : public core::CapturePolicy {
   // Short exposures: delivery judges such a frame's predecessor by it.
   bool QueueUnmarkedFrame() override;
   const core::RecoveryRules& Recovery() const override { return rules_; }
-  bool AutoBandwidthOn() override { return false; }
-  void NudgeLineLength() override {}
   void RestartStream(core::StreamRestart how, core::CaptureContext& context) override;
-  void ReduceBandwidth() override {}
   void AfterGoodFrame(const core::MeasuredFrame& frame) override;
   // The black-level freeze, once the calibration has had its frames.
   void AfterHandOff() override;
@@ -66,8 +53,7 @@ class RenmCapture final : public core::CapturePolicy {
   // The per-transfer wait of the last frame read, which the calibration timer counts.
   uint32_t transferWaitMs_ = 0;
   core::StepGuard exposureGuard_;
-  core::CaptureEngine engine_;
-  core::FrameDelivery delivery_;
+  core::CaptureRun run_;
 };
 
 }  // namespace okc::models

@@ -107,8 +107,7 @@ TavCapture::TavCapture(CCameraTAV& camera, bool colour, bool usb3)
     : cam_(camera),
       usb3_(usb3),
       rules_(RulesFor(usb3)),
-      engine_(camera, *this),
-      delivery_(camera, engine_, DeliveryFor(colour, usb3)) {}
+      run_(camera, *this, DeliveryFor(colour, usb3)) {}
 
 // ---- starting and stopping the stream ----
 

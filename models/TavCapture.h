@@ -7,6 +7,7 @@
 
 #include "core/CameraAuto.h"
 #include "core/CaptureEngine.h"
+#include "core/CaptureRun.h"
 #include "core/FrameDelivery.h"
 #include "core/RecoveryRules.h"
 
@@ -20,16 +21,7 @@ class TavCapture final : public core::CapturePolicy {
   // controller (the camera object is still being built).
   TavCapture(CCameraTAV& camera, bool colour, bool usb3);
 
-  bool Start() { return engine_.Start(); }
-  // The stages' frames go with the run; a later frame that needs them makes them again.
-  bool Stop() {
-    const bool stopped = engine_.Stop();
-    delivery_.ReleaseStageFrames();
-    return stopped;
-  }
-  bool Deliver(unsigned char* buffer, int size, unsigned long timeoutMs) {
-    return delivery_.Deliver(buffer, size, timeoutMs);
-  }
+  core::CaptureRun& Run() { return run_; }
 
   // ---- CapturePolicy ----
   core::TransferPlan PlanFrame() override;
@@ -68,8 +60,7 @@ class TavCapture final : public core::CapturePolicy {
   // When the automatic steps may measure again.
   core::StepGuard exposureGuard_;
   core::StepGuard balanceGuard_;
-  core::CaptureEngine engine_;
-  core::FrameDelivery delivery_;
+  core::CaptureRun run_;
 };
 
 }  // namespace okc::models
