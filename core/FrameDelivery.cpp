@@ -269,9 +269,11 @@ FrameFormat FrameDelivery::Snapshot() {
   f.useDark = camera_.useDark;
   f.timeMark = camera_.timeMark;
   std::copy(std::begin(camera_.toneTable8), std::end(camera_.toneTable8), f.tone8.begin());
-  if (f.sixteenBit && f.gamma != 50) {
+  // The 16-bit table follows from gamma alone: copied again only when gamma changed.
+  if (f.sixteenBit && f.gamma != 50 && tone16Gamma_ != f.gamma) {
     tone16_.resize(65536);
     std::copy(camera_.toneTable16.get(), camera_.toneTable16.get() + 65536, tone16_.begin());
+    tone16Gamma_ = f.gamma;
   }
   return f;
 }

@@ -162,6 +162,7 @@ class FrameDelivery {
   std::mutex deliveryMutex_;
   // The 16-bit tone table as the last snapshot found it.
   std::vector<uint16_t> tone16_;
+  int tone16Gamma_ = -1;  // the gamma tone16_ was copied for
 };
 
 }  // namespace okc::core
